@@ -1,0 +1,12 @@
+// The version 4 rule: 122 random bits from 16 fresh bytes of OsEntropy, with
+// the version nibble set to 4 and the variant bits to binary 10.
+#pragma once
+
+#include "uuid_type/object.hpp"
+
+namespace kestrand {
+
+// make_v4: one version 4 value; an internal failure if the random source fails.
+UuidValue make_v4();
+
+}  // namespace kestrand

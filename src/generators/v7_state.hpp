@@ -1,0 +1,52 @@
+// V7Context: the process-wide state behind every version 7 UUID.
+//
+// Layout of a version 7 value (t = millisecond, c = 42-bit counter):
+//
+//   bytes 0..5   t, bits 47..0, big-endian
+//   byte  6      0x70 | c[41..38]        version 7
+//   byte  7      c[37..30]
+//   byte  8      0x80 | c[29..24]        variant 10
+//   bytes 9..11  c[23..0]
+//   bytes 12..15 random
+//
+// The counter restarts at a random 41-bit value (top bit clear, leaving room
+// to count) whenever the millisecond advances, and otherwise counts up by one.
+// A clock that stands still or goes back only advances the counter: the
+// stored millisecond never decreases, so values are strictly increasing in the
+// order they pass through the lock. A counter that reaches 2^42 carries into
+// the millisecond.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "sources/wall_clock.hpp"
+#include "uuid_type/object.hpp"
+
+namespace kestrand {
+
+struct V7Context {
+  std::mutex lock;
+  uint64_t last_millisecond = 0;  // guarded by lock
+  uint64_t counter = 0;           // guarded by lock; below 2^42
+};
+
+// The clock and the random source the step draws on; the module uses the
+// operating system's, the unit tests their own. Either may fail by panicking.
+struct V7Sources {
+  WallTime (*now)();
+  void (*fill)(void* out, size_t out_len);
+};
+
+inline constexpr uint64_t kV7SeedMask = 0x1FFFFFFFFFF;  // 41 bits
+inline constexpr unsigned kV7CounterBits = 42;
+
+// v7_step: the next value of `context`. A failure reading the clock changes
+// nothing; a failed reseed leaves the context as it was; a failure drawing the
+// random tail keeps the advanced state.
+UuidValue v7_step(V7Context& context, const V7Sources& sources);
+
+// make_v7: v7_step on the process's context with the operating system's sources.
+UuidValue make_v7();
+
+}  // namespace kestrand

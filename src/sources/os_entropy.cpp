@@ -1,0 +1,52 @@
+#include "sources/os_entropy.hpp"
+
+#include <sys/random.h>
+
+#include <cerrno>
+
+#include "lib/error.hpp"
+
+namespace kestrand {
+
+int32_t os_entropy_fill(void* out, size_t out_len) noexcept {
+  auto* position = static_cast<unsigned char*>(out);
+  size_t remaining = out_len;
+  while (remaining > 0) {
+    ssize_t got = getrandom(position, remaining, 0);
+    if (got > 0) {
+      if (static_cast<size_t>(got) > remaining) {
+        return kEntropyUnexpected;
+      }
+      position += got;
+      remaining -= static_cast<size_t>(got);
+      continue;
+    }
+    if (got == -1) {
+      int error = errno;
+      if (error == EINTR) {
+        continue;
+      }
+      return error > 0 ? -error : kEntropyErrnoNotPositive;
+    }
+    return kEntropyUnexpected;  // 0, or a negative value other than -1
+  }
+  return 0;
+}
+
+std::string entropy_error_text(int32_t code) {
+  if (code < 0) {
+    return "OS Error: " + std::to_string(-static_cast<int64_t>(code));
+  }
+  if (code == kEntropyErrnoNotPositive) {
+    return "errno: did not return a positive value";
+  }
+  return "unexpected situation";
+}
+
+void fill_entropy(void* out, size_t out_len) {
+  if (int32_t code = os_entropy_fill(out, out_len); code != 0) {
+    panic("could not retrieve random bytes for uuid: " + entropy_error_text(code));
+  }
+}
+
+}  // namespace kestrand

@@ -1,0 +1,118 @@
+// The value protocol of UUID: str, repr, int, hash and the rich comparisons.
+#include <bit>
+#include <cstring>
+
+#include "lib/entry.hpp"
+#include "lib/objects.hpp"
+#include "uuid_type/object.hpp"
+#include "uuid_type/siphash13.hpp"
+#include "uuid_type/slots.hpp"
+#include "uuid_type/text.hpp"
+
+namespace kestrand {
+namespace {
+
+uint64_t load_be64(const uint8_t* bytes) {
+  uint64_t word;
+  std::memcpy(&word, bytes, 8);
+  return std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
+}
+
+// compare: <0, 0, >0 in the unsigned order of the 128-bit integer views.
+int compare(const UuidValue& a, const UuidValue& b) {
+  uint64_t a_high = load_be64(a.data());
+  uint64_t b_high = load_be64(b.data());
+  if (a_high != b_high) {
+    return a_high < b_high ? -1 : 1;
+  }
+  uint64_t a_low = load_be64(a.data() + 8);
+  uint64_t b_low = load_be64(b.data() + 8);
+  return a_low == b_low ? 0 : (a_low < b_low ? -1 : 1);
+}
+
+}  // namespace
+
+PyObject* uuid_str(PyObject* self) {
+  return enter([&]() -> Result<OwnedRef> {
+    TRY(UuidValue value, read_value(self));
+    return new_ascii(kHyphenatedLen, [&](char* out) { write_hyphenated(value, out); });
+  });
+}
+
+PyObject* uuid_repr(PyObject* self) {
+  return enter([&]() -> Result<OwnedRef> {
+    TRY(UuidValue value, read_value(self));
+    return new_ascii(kHyphenatedLen + 8, [&](char* out) {
+      std::memcpy(out, "UUID('", 6);
+      write_hyphenated(value, out + 6);
+      std::memcpy(out + 6 + kHyphenatedLen, "')", 2);
+    });
+  });
+}
+
+PyObject* uuid_int(PyObject* self) {
+  return enter([&]() -> Result<OwnedRef> {
+    TRY(UuidValue value, read_value(self));
+    return new_int_be(value.data(), value.size());
+  });
+}
+
+Py_hash_t uuid_hash(PyObject* self) {
+  return enter_with<Py_hash_t>(-1, [&]() -> Result<Py_hash_t> {
+    TRY(UuidValue value, read_value(self));
+    uint64_t hash = siphash13_16(value.data());
+    // -1 is the interpreter's error marker.
+    if (hash == ~uint64_t{0}) {
+      hash = ~uint64_t{1};
+    }
+    return static_cast<Py_hash_t>(hash);
+  });
+}
+
+PyObject* uuid_richcompare(PyObject* self, PyObject* other, int op) {
+  // Never raises: anything that is not a readable UUID is NotImplemented, and
+  // the interpreter then applies its own rules for foreign operands.
+  if (!is_uuid(self) || !is_uuid(other)) {
+    Py_RETURN_NOTIMPLEMENTED;
+  }
+  auto* left = reinterpret_cast<UuidObject*>(self);
+  auto* right = reinterpret_cast<UuidObject*>(other);
+  Result<ReadHold> left_hold = ReadHold::take(left);
+  if (!left_hold.ok()) {
+    Py_RETURN_NOTIMPLEMENTED;
+  }
+  UuidValue right_value;
+  {
+    Result<ReadHold> right_hold = ReadHold::take(right);
+    if (!right_hold.ok()) {
+      Py_RETURN_NOTIMPLEMENTED;
+    }
+    right_value = right->value;
+  }
+  bool result;
+  switch (op) {
+    case Py_EQ:
+      result = left->value == right_value;
+      break;
+    case Py_NE:
+      result = left->value != right_value;
+      break;
+    case Py_LT:
+      result = compare(left->value, right_value) < 0;
+      break;
+    case Py_LE:
+      result = compare(left->value, right_value) <= 0;
+      break;
+    case Py_GT:
+      result = compare(left->value, right_value) > 0;
+      break;
+    case Py_GE:
+      result = compare(left->value, right_value) >= 0;
+      break;
+    default:
+      Py_RETURN_NOTIMPLEMENTED;
+  }
+  return Py_NewRef(result ? Py_True : Py_False);
+}
+
+}  // namespace kestrand
