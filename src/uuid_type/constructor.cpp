@@ -41,8 +41,27 @@ struct Inputs {
 
 bool given(PyObject* slot) { return slot != nullptr && slot != Py_None; }
 
-Result<Inputs> convert(PyObject* const* slots) {
-  Inputs in;
+// small_int_value: the common case of a non-negative int below 2**63 (such as
+// the 0 that unpickling passes), without the general 128-bit conversion.
+std::optional<UuidValue> small_int_value(PyObject* integer) {
+  if (!PyLong_CheckExact(integer)) {
+    return std::nullopt;
+  }
+  int overflow = 0;
+  long long small = PyLong_AsLongLongAndOverflow(integer, &overflow);
+  if (overflow != 0 || small < 0) {
+    return std::nullopt;
+  }
+  UuidValue value{};
+  for (size_t i = 0; i < 8; ++i) {
+    value[15 - i] = static_cast<uint8_t>(static_cast<unsigned long long>(small) >> (8 * i));
+  }
+  return value;
+}
+
+// convert: fills `in` in place; a large result type returned by value costs
+// more than the whole conversion on this path.
+Status convert(PyObject* const* slots, Inputs& in) {
   if (PyObject* hex = slots[kHex]; given(hex)) {
     if (!PyUnicode_Check(hex)) {
       return argument_error("hex", conversion_error(hex, "PyString"));
@@ -74,6 +93,11 @@ Result<Inputs> convert(PyObject* const* slots) {
     in.fields = fields;
   }
   if (PyObject* integer = slots[kInt]; given(integer)) {
+    if (std::optional<UuidValue> small = small_int_value(integer)) {
+      in.int_value = small;
+    }
+  }
+  if (PyObject* integer = slots[kInt]; given(integer) && !in.int_value) {
     Result<UuidValue> value = to_u128_be(integer);
     if (!value.ok()) {
       return argument_error("int", std::move(value).error());
@@ -87,7 +111,7 @@ Result<Inputs> convert(PyObject* const* slots) {
     }
     in.version = static_cast<uint8_t>(value.value());
   }
-  return in;
+  return ok_status();
 }
 
 void apply_version(UuidValue& value, std::optional<uint8_t> version) {
@@ -201,23 +225,67 @@ Result<UuidValue> build(const Inputs& in) {
   return *in.int_value;
 }
 
+Result<OwnedRef> construct(PyTypeObject* subtype, PyObject* const* slots) {
+  Inputs inputs;
+  TRY_STATUS(convert(slots, inputs));
+  TRY(UuidValue value, build(inputs));
+  allocfunc alloc = subtype->tp_alloc != nullptr ? subtype->tp_alloc : PyType_GenericAlloc;
+  OwnedRef object = OwnedRef::steal(alloc(subtype, 0));
+  if (!object) {
+    return fetch_error();
+  }
+  auto* uuid = reinterpret_cast<UuidObject*>(object.get());
+  uuid->value = value;
+  uuid->hold = 0;
+  return object;
+}
+
+// call_through_type: the interpreter's ordinary type call, for subclasses,
+// which may define __new__ or __init__ of their own.
+PyObject* call_through_type(PyObject* type, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
+  OwnedRef tuple = OwnedRef::steal(PyTuple_New(nargs));
+  if (!tuple) {
+    return nullptr;
+  }
+  for (Py_ssize_t i = 0; i < nargs; ++i) {
+    PyTuple_SET_ITEM(tuple.get(), i, Py_NewRef(args[i]));
+  }
+  OwnedRef kwargs;
+  if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) > 0) {
+    kwargs = OwnedRef::steal(PyDict_New());
+    if (!kwargs) {
+      return nullptr;
+    }
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(kwnames); ++i) {
+      if (PyDict_SetItem(kwargs.get(), PyTuple_GET_ITEM(kwnames, i), args[nargs + i]) < 0) {
+        return nullptr;
+      }
+    }
+  }
+  return PyType_Type.tp_call(type, tuple.get(), kwargs.get());
+}
+
 }  // namespace
 
 PyObject* uuid_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   return enter([&]() -> Result<OwnedRef> {
     PyObject* slots[kParamCount] = {};
     TRY_STATUS(bind_tuple_dict(kNewParams, args, kwargs, slots));
-    TRY(Inputs inputs, convert(slots));
-    TRY(UuidValue value, build(inputs));
-    allocfunc alloc = subtype->tp_alloc != nullptr ? subtype->tp_alloc : PyType_GenericAlloc;
-    OwnedRef object = OwnedRef::steal(alloc(subtype, 0));
-    if (!object) {
-      return fetch_error();
-    }
-    auto* uuid = reinterpret_cast<UuidObject*>(object.get());
-    uuid->value = value;
-    uuid->hold = 0;
-    return object;
+    return construct(subtype, slots);
+  });
+}
+
+PyObject* uuid_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf,
+                          PyObject* kwnames) {
+  auto* subtype = reinterpret_cast<PyTypeObject*>(type);
+  if (subtype != uuid_type()) {
+    return call_through_type(type, args, PyVectorcall_NARGS(nargsf), kwnames);
+  }
+  return enter([&]() -> Result<OwnedRef> {
+    PyObject* slots[kParamCount] = {};
+    TRY_STATUS(bind_fastcall(kNewParams, args, PyVectorcall_NARGS(nargsf), kwnames, slots));
+    return construct(subtype, slots);
   });
 }
 

@@ -6,15 +6,7 @@
 
 namespace kestrand {
 
-Result<ReadHold> ReadHold::take(UuidObject* object) {
-  std::atomic_ref<int64_t> flag = hold_flag(object);
-  int64_t seen = flag.load(std::memory_order_relaxed);
-  while (seen != -1) {
-    if (flag.compare_exchange_weak(seen, seen + 1, std::memory_order_acquire,
-                                   std::memory_order_relaxed)) {
-      return ReadHold(object);
-    }
-  }
+Error already_mutably_borrowed() {
   return Error::deferred(PyExc_RuntimeError, "Already mutably borrowed");
 }
 
@@ -25,24 +17,6 @@ Result<ExclusiveHold> ExclusiveHold::take(UuidObject* object) {
     return Error::deferred(PyExc_RuntimeError, "Already borrowed");
   }
   return ExclusiveHold(object);
-}
-
-bool is_uuid(PyObject* object) {
-  PyTypeObject* type = uuid_type();
-  return Py_IS_TYPE(object, type) || PyType_IsSubtype(Py_TYPE(object), type);
-}
-
-Result<UuidObject*> as_uuid(PyObject* object) {
-  if (!is_uuid(object)) {
-    return conversion_error(object, "UUID");
-  }
-  return reinterpret_cast<UuidObject*>(object);
-}
-
-Result<UuidValue> read_value(PyObject* object) {
-  TRY(UuidObject* uuid, as_uuid(object));
-  TRY(ReadHold hold, ReadHold::take(uuid));
-  return uuid->value;
 }
 
 Result<OwnedRef> wrap_value(const UuidValue& value) {

@@ -8,6 +8,8 @@ namespace kestrand {
 extern const char kUuidDoc[];
 
 PyObject* uuid_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
+PyObject* uuid_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf,
+                          PyObject* kwnames);
 PyObject* uuid_str(PyObject* self);
 PyObject* uuid_repr(PyObject* self);
 PyObject* uuid_int(PyObject* self);

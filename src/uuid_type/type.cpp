@@ -43,17 +43,27 @@ Result<PyTypeObject*> make_type() {
   if (type == nullptr) {
     return fetch_error();
   }
-  return reinterpret_cast<PyTypeObject*>(type);
+  // UUID(...) calls skip building an argument tuple and dict. The type spec
+  // has no slot for this on the interpreters supported, so it is set here,
+  // before the type is used.
+  auto* uuid = reinterpret_cast<PyTypeObject*>(type);
+  uuid->tp_vectorcall = uuid_vectorcall;
+  return uuid;
 }
 
 }  // namespace
 
-Result<PyTypeObject*> create_uuid_type() { return type_cell.get_or_init(make_type); }
+std::atomic<PyTypeObject*> uuid_type_created{nullptr};
 
-PyTypeObject* uuid_type() {
-  if (PyTypeObject* type = type_cell.get()) {
-    return type;
+Result<PyTypeObject*> create_uuid_type() {
+  Result<PyTypeObject*> created = type_cell.get_or_init(make_type);
+  if (created.ok()) {
+    uuid_type_created.store(created.value(), std::memory_order_release);
   }
+  return created;
+}
+
+PyTypeObject* uuid_type_slow() {
   Result<PyTypeObject*> created = create_uuid_type();
   if (!created.ok()) {
     raise_error(std::move(created).error());

@@ -77,18 +77,15 @@ PyObject* uuid_richcompare(PyObject* self, PyObject* other, int op) {
   }
   auto* left = reinterpret_cast<UuidObject*>(self);
   auto* right = reinterpret_cast<UuidObject*>(other);
-  Result<ReadHold> left_hold = ReadHold::take(left);
-  if (!left_hold.ok()) {
+  if (!take_read_hold(left)) {
     Py_RETURN_NOTIMPLEMENTED;
   }
-  UuidValue right_value;
-  {
-    Result<ReadHold> right_hold = ReadHold::take(right);
-    if (!right_hold.ok()) {
-      Py_RETURN_NOTIMPLEMENTED;
-    }
-    right_value = right->value;
+  if (!take_read_hold(right)) {
+    release_read_hold(left);
+    Py_RETURN_NOTIMPLEMENTED;
   }
+  UuidValue right_value = right->value;
+  release_read_hold(right);
   bool result;
   switch (op) {
     case Py_EQ:
@@ -110,8 +107,10 @@ PyObject* uuid_richcompare(PyObject* self, PyObject* other, int op) {
       result = compare(left->value, right_value) >= 0;
       break;
     default:
+      release_read_hold(left);
       Py_RETURN_NOTIMPLEMENTED;
   }
+  release_read_hold(left);
   return Py_NewRef(result ? Py_True : Py_False);
 }
 
