@@ -1,0 +1,543 @@
+#!/usr/bin/env python3
+"""Side-by-side benchmark of kestrand, the standard library's uuid module and,
+when they are importable, the uuid_utils and uuid6 packages.
+
+Everything runs in one process. For each case every contender is timed once
+per round, the rounds are interleaved (A B C, A B C, ...) so that drift in
+clock speed or machine load hits all contenders alike, and the best round is
+reported. Times are per operation (per item for the bulk cases), with the cost
+of the empty timing loop subtracted. Ratios are "other / kestrand", so a ratio
+above 1 means kestrand is faster.
+
+Anything the installed kestrand does not provide (yet) is shown as "n/a".
+
+    python3 bench/bench.py            # full run, about a minute
+    python3 bench/bench.py --quick    # a few seconds, rougher numbers
+"""
+
+from __future__ import annotations
+
+import argparse
+import ctypes
+import gc
+import os
+import pickle
+import platform
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import timeit
+import tracemalloc
+import uuid
+from collections.abc import Callable
+from pathlib import Path
+from typing import Any
+
+try:
+    import kestrand
+except ImportError as exc:  # still useful: shows the other implementations
+    kestrand = None  # type: ignore[assignment]
+    KESTRAND_IMPORT_ERROR: str | None = str(exc)
+else:
+    KESTRAND_IMPORT_ERROR = None
+
+try:
+    import uuid_utils
+except ImportError:
+    uuid_utils = None  # type: ignore[assignment]
+
+try:
+    import uuid6
+except ImportError:
+    uuid6 = None  # type: ignore[assignment]
+
+CONTENDERS = ("kestrand", "stdlib", "uuid_utils", "uuid6")
+SAMPLE_HEX = "6ba7b810-9dad-11d1-80b4-00c04fd430c8"
+
+# A contender's entry in a case: a statement to time and the names it uses,
+# or None when that implementation cannot do the operation.
+Entry = tuple[str, dict[str, Any]] | None
+
+
+class Settings:
+    def __init__(self, quick: bool) -> None:
+        self.quick = quick
+        self.rounds = 3 if quick else 7
+        self.target_seconds = 0.01 if quick else 0.05  # per contender and round
+        self.big_n = 100_000  # sorted(), memory, bulk
+        self.pickle_n = 10_000
+
+
+# --------------------------------------------------------------------------
+# helpers
+
+
+def kfunc(name: str) -> Callable[..., Any] | None:
+    """A kestrand attribute, or None if this build does not have it."""
+    return getattr(kestrand, name, None) if kestrand is not None else None
+
+
+def works(entry: Entry) -> Entry:
+    """Run an entry once; drop it if it fails (a feature that is not there yet)."""
+    if entry is None:
+        return None
+    stmt, names = entry
+    try:
+        exec(stmt, dict(names))
+    except Exception:
+        return None
+    return entry
+
+
+def fmt_time(ns: float | None) -> str:
+    if ns is None:
+        return "n/a"
+    if ns < 1_000:
+        return f"{ns:.1f} ns"
+    if ns < 1_000_000:
+        return f"{ns / 1_000:.2f} us"
+    return f"{ns / 1_000_000:.2f} ms"
+
+
+def fmt_ratio(other: float | None, mine: float | None) -> str:
+    if other is None or mine is None or mine <= 0:
+        return "n/a"
+    return f"{other / mine:.2f}x"
+
+
+def loop_overhead_ns(number: int) -> float:
+    timer = timeit.Timer("pass")
+    return min(timer.timeit(number) for _ in range(3)) / number * 1e9
+
+
+def calibrate(timer: timeit.Timer, target: float) -> int:
+    """Loop count that makes one measurement take about `target` seconds."""
+    number = 1
+    while True:
+        elapsed = timer.timeit(number)
+        if elapsed >= target / 5 or number >= 10**8:
+            break
+        number *= 10
+    return max(1, int(number * target / max(elapsed, 1e-9)))
+
+
+def measure(entries: dict[str, Entry], settings: Settings, per: int = 1) -> dict[str, float | None]:
+    """Best time per operation (ns, divided by `per`) for each contender."""
+    live = {name: works(entry) for name, entry in entries.items()}
+    timers: dict[str, tuple[timeit.Timer, int, float]] = {}
+    for name, entry in live.items():
+        if entry is None:
+            continue
+        stmt, names = entry
+        timer = timeit.Timer(stmt, globals=dict(names))
+        number = calibrate(timer, settings.target_seconds)
+        timers[name] = (timer, number, loop_overhead_ns(number))
+    best: dict[str, float] = {}
+    for _ in range(settings.rounds):
+        for name, (timer, number, overhead) in timers.items():
+            gc.collect()
+            ns = timer.timeit(number) / number * 1e9 - overhead
+            best[name] = min(best.get(name, float("inf")), max(ns, 0.0))
+    return {name: (best[name] / per if name in best else None) for name in entries}
+
+
+class Table:
+    """Rows of per-contender times with ratios against kestrand."""
+
+    def __init__(self, title: str) -> None:
+        self.title = title
+        self.rows: list[tuple[str, dict[str, float | None]]] = []
+
+    def add(self, label: str, results: dict[str, float | None]) -> None:
+        self.rows.append((label, results))
+        print(f"  measured: {label}", file=sys.stderr, flush=True)
+
+    def render(self) -> str:
+        others = [c for c in CONTENDERS[1:] if any(c in r for _, r in self.rows)]
+        header = ["case", "kestrand"] + others + [f"{c}/k" for c in others]
+        body = []
+        for label, results in self.rows:
+            mine = results.get("kestrand")
+            line = [label, fmt_time(mine)]
+            line += [fmt_time(results.get(c)) if c in results else "-" for c in others]
+            line += [fmt_ratio(results.get(c), mine) if c in results else "-" for c in others]
+            body.append(line)
+        widths = [max(len(row[i]) for row in [header] + body) for i in range(len(header))]
+
+        def join(row: list[str]) -> str:
+            cells = [row[0].ljust(widths[0])] + [c.rjust(w) for c, w in zip(row[1:], widths[1:])]
+            return "  ".join(cells)
+
+        rule = "-" * len(join(header))
+        return "\n".join([f"\n{self.title}", rule, join(header), rule] + [join(r) for r in body] + [rule])
+
+
+# --------------------------------------------------------------------------
+# the UUID class
+
+
+def class_cases(settings: Settings, table: Table) -> None:
+    K = kfunc("UUID")
+    S = uuid.UUID
+    U = uuid_utils.UUID if uuid_utils is not None else None
+
+    def one(cls: Any) -> Any:
+        if cls is None:
+            return None
+        try:
+            return cls(SAMPLE_HEX)
+        except Exception:
+            return None
+
+    # A pair of distinct but equal objects per implementation, for `==`.
+    objs = {"kestrand": (one(K), one(K)), "stdlib": (one(S), one(S)), "uuid_utils": (one(U), one(U))}
+
+    def entries(stmt: str) -> dict[str, Entry]:
+        out: dict[str, Entry] = {}
+        for name, (u, v) in objs.items():
+            out[name] = (stmt, {"u": u, "v": v}) if u is not None else None
+        return out
+
+    table.add("str(u)", measure(entries("str(u)"), settings))
+    table.add("repr(u)", measure(entries("repr(u)"), settings))
+    table.add("hash(u)", measure(entries("hash(u)"), settings))
+    table.add("u.hex", measure(entries("u.hex"), settings))
+    table.add("u.bytes", measure(entries("u.bytes"), settings))
+    table.add("u.int", measure(entries("u.int"), settings))
+    table.add("u == v (equal values)", measure(entries("u == v"), settings))
+    ctor = {
+        name: (("C(h)", {"C": cls, "h": SAMPLE_HEX}) if cls is not None else None)
+        for name, cls in (("kestrand", K), ("stdlib", S), ("uuid_utils", U))
+    }
+    table.add("UUID(hex, 36 chars)", measure(ctor, settings))
+
+    n = settings.big_n
+    samples = {name: sample_objects(name, n) for name in ("kestrand", "stdlib", "uuid_utils")}
+    sort_entries = {name: (("sorted(xs)", {"xs": xs}) if xs else None) for name, xs in samples.items()}
+    table.add(f"sorted() of {n:,}", measure(sort_entries, settings))
+    pn = settings.pickle_n
+    pickle_entries = {
+        name: (("loads(dumps(xs))", {"xs": xs[:pn], "loads": pickle.loads, "dumps": pickle.dumps}) if xs else None)
+        for name, xs in samples.items()
+    }
+    table.add(f"pickle round trip of {pn:,}", measure(pickle_entries, settings))
+
+
+def sample_objects(name: str, n: int) -> list[Any] | None:
+    """n random UUIDs of one implementation, built from the same random bytes."""
+    rng = random.Random(4)
+    blobs = [rng.randbytes(16) for _ in range(n)]
+    try:
+        if name == "kestrand":
+            K = kfunc("UUID")
+            if K is not None:
+                try:
+                    return [K(bytes=b) for b in blobs]
+                except Exception:
+                    pass
+            bulk = kfunc("uuid4_bulk")
+            return bulk(n) if bulk is not None else None
+        if name == "stdlib":
+            return [uuid.UUID(bytes=b) for b in blobs]
+        if name == "uuid_utils" and uuid_utils is not None:
+            return [uuid_utils.UUID(bytes=b) for b in blobs]
+    except Exception:
+        return None
+    return None
+
+
+def memory_per_object(n: int) -> dict[str, float | None]:
+    """Bytes per live object, traced while n objects of each kind are alive."""
+    makers: dict[str, Callable[[list[bytes]], list[Any]] | None] = {"kestrand": None, "stdlib": None}
+    K = kfunc("UUID")
+    if K is not None:
+        makers["kestrand"] = lambda blobs: [K(bytes=b) for b in blobs]
+    elif (bulk := kfunc("uuid4_bulk")) is not None:
+        makers["kestrand"] = lambda blobs: bulk(len(blobs))
+    makers["stdlib"] = lambda blobs: [uuid.UUID(bytes=b) for b in blobs]
+    if uuid_utils is not None:
+        makers["uuid_utils"] = lambda blobs: [uuid_utils.UUID(bytes=b) for b in blobs]
+    blobs = [os.urandom(16) for _ in range(n)]
+    out: dict[str, float | None] = {}
+    for name, make in makers.items():
+        if make is None:
+            out[name] = None
+            continue
+        try:
+            make(blobs[:10])
+        except Exception:
+            out[name] = None
+            continue
+        gc.collect()
+        tracemalloc.start()
+        before = tracemalloc.get_traced_memory()[0]
+        objs = make(blobs)
+        after = tracemalloc.get_traced_memory()[0]
+        tracemalloc.stop()
+        # The list itself is not part of the objects' cost.
+        out[name] = (after - before - sys.getsizeof(objs)) / n
+        del objs
+    return out
+
+
+# --------------------------------------------------------------------------
+# generators
+
+
+def generator_cases(settings: Settings, table: Table) -> dict[str, float | None]:
+    """Single-call generators; returns kestrand's ns/op by function name."""
+    mine: dict[str, float | None] = {}
+    k4, k7 = kfunc("uuid4"), kfunc("uuid7")
+    call = "f()"
+    v4 = {
+        "kestrand": (call, {"f": k4}) if k4 else None,
+        "stdlib": (call, {"f": uuid.uuid4}),
+        "uuid_utils": (call, {"f": uuid_utils.uuid4}) if uuid_utils else None,
+    }
+    r = measure(v4, settings)
+    table.add("uuid4()", r)
+    mine["uuid4"] = r["kestrand"]
+
+    std7 = getattr(uuid, "uuid7", None)  # only on newer Pythons
+    v7: dict[str, Entry] = {
+        "kestrand": (call, {"f": k7}) if k7 else None,
+        "uuid_utils": (call, {"f": uuid_utils.uuid7}) if uuid_utils else None,
+        "uuid6": (call, {"f": uuid6.uuid7}) if uuid6 else None,
+    }
+    if std7 is not None:
+        v7["stdlib"] = (call, {"f": std7})
+    r = measure(v7, settings)
+    table.add("uuid7()", r)
+    mine["uuid7"] = r["kestrand"]
+    return mine
+
+
+def bulk_cases(settings: Settings, table: Table) -> dict[str, float | None]:
+    """Bulk functions against list comprehensions; ns per item."""
+    mine: dict[str, float | None] = {}
+    std7 = getattr(uuid, "uuid7", None)
+    for n in (100, settings.big_n):
+        comp = "[f() for _ in range(n)]"
+        comp_hex = "[f().hex for _ in range(n)]"
+        k_single4 = kfunc("uuid4")
+        groups: list[tuple[str, str, dict[str, Entry]]] = [
+            (
+                "uuid4_bulk",
+                f"uuid4_bulk({n:,})",
+                {
+                    "kestrand": ("g(n)", {"g": kfunc("uuid4_bulk"), "n": n}) if kfunc("uuid4_bulk") else None,
+                    "stdlib": (comp, {"f": uuid.uuid4, "n": n}),
+                    "uuid_utils": (comp, {"f": uuid_utils.uuid4, "n": n}) if uuid_utils else None,
+                },
+            ),
+            (
+                "uuid4_as_strings_bulk",
+                f"uuid4_as_strings_bulk({n:,})",
+                {
+                    "kestrand": ("g(n)", {"g": kfunc("uuid4_as_strings_bulk"), "n": n})
+                    if kfunc("uuid4_as_strings_bulk")
+                    else None,
+                    "stdlib": (comp_hex, {"f": uuid.uuid4, "n": n}),
+                    "uuid_utils": (comp_hex, {"f": uuid_utils.uuid4, "n": n}) if uuid_utils else None,
+                },
+            ),
+            (
+                "uuid7_bulk",
+                f"uuid7_bulk({n:,})",
+                {
+                    "kestrand": ("g(n)", {"g": kfunc("uuid7_bulk"), "n": n}) if kfunc("uuid7_bulk") else None,
+                    **({"stdlib": (comp, {"f": std7, "n": n})} if std7 else {}),
+                    "uuid_utils": (comp, {"f": uuid_utils.uuid7, "n": n}) if uuid_utils else None,
+                    "uuid6": (comp, {"f": uuid6.uuid7, "n": n}) if uuid6 else None,
+                },
+            ),
+            (
+                "uuid7_as_strings_bulk",
+                f"uuid7_as_strings_bulk({n:,})",
+                {
+                    "kestrand": ("g(n)", {"g": kfunc("uuid7_as_strings_bulk"), "n": n})
+                    if kfunc("uuid7_as_strings_bulk")
+                    else None,
+                    **({"stdlib": (comp_hex, {"f": std7, "n": n})} if std7 else {}),
+                    "uuid_utils": (comp_hex, {"f": uuid_utils.uuid7, "n": n}) if uuid_utils else None,
+                    "uuid6": (comp_hex, {"f": uuid6.uuid7, "n": n}) if uuid6 else None,
+                },
+            ),
+        ]
+        for name, label, entries in groups:
+            r = measure(entries, settings, per=n)
+            table.add(f"{label} per item", r)
+            mine[f"{name}({n})"] = r["kestrand"]
+        if k_single4 is not None:
+            loop = measure({"kestrand": (comp, {"f": k_single4, "n": n})}, settings, per=n)
+            table.add(f"[uuid4() for {n:,}] per item", loop)
+    return mine
+
+
+# --------------------------------------------------------------------------
+# the getrandom floor: what the kernel charges for 16 random bytes
+
+GETRANDOM_C = r"""
+#include <errno.h>
+#include <sys/random.h>
+#include <time.h>
+
+/* Average nanoseconds per getrandom(buf, 16, 0) over n calls, or -errno. */
+double getrandom_ns_per_call(long n) {
+    unsigned char buf[16];
+    struct timespec start, end;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (long i = 0; i < n; i++) {
+        if (getrandom(buf, sizeof buf, 0) != (long)sizeof buf) {
+            return -(double)errno;
+        }
+    }
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    return ((double)(end.tv_sec - start.tv_sec) * 1e9 + (double)(end.tv_nsec - start.tv_nsec)) / (double)n;
+}
+"""
+
+
+class GetrandomProbe:
+    """The C loop above, compiled into a temporary shared library and loaded."""
+
+    def __init__(self) -> None:
+        self.run: Callable[[int], float] | None = None
+        self.note = ""
+        self._dir = tempfile.TemporaryDirectory(prefix="kestrand-bench-")
+        compiler = os.environ.get("CC") or next((c for c in ("cc", "gcc", "clang") if shutil.which(c)), None)
+        if compiler is None:
+            self.note = "no C compiler found"
+            return
+        src, lib = Path(self._dir.name, "floor.c"), Path(self._dir.name, "floor.so")
+        src.write_text(GETRANDOM_C)
+        build = subprocess.run(
+            [compiler, "-O2", "-shared", "-fPIC", "-o", str(lib), str(src)], capture_output=True, text=True
+        )
+        if build.returncode != 0:
+            self.note = f"compiling the probe failed: {build.stderr.strip()[:200]}"
+            return
+        probe = ctypes.CDLL(str(lib))
+        probe.getrandom_ns_per_call.restype = ctypes.c_double
+        probe.getrandom_ns_per_call.argtypes = [ctypes.c_long]
+        # ctypes releases the interpreter lock during the call, so the probe
+        # also runs in parallel threads.
+        self.run = probe.getrandom_ns_per_call
+        self.note = f"built with {compiler}"
+
+    def floor_ns(self, settings: Settings) -> float | None:
+        """Best ns per 16-byte getrandom call, timed entirely in C."""
+        if self.run is None:
+            return None
+        calls = 20_000 if settings.quick else 200_000
+        best = float("inf")
+        for _ in range(settings.rounds):
+            ns = self.run(calls)
+            if ns < 0:
+                self.note = f"getrandom failed: {os.strerror(int(-ns))}"
+                return None
+            best = min(best, ns)
+        self.note += f", {calls:,} calls per round"
+        return best
+
+
+def floor_report(floor: float | None, note: str, costs: dict[str, float | None]) -> str:
+    lines = ["\ngetrandom(buf, 16, 0) floor, timed in C: " + (fmt_time(floor) if floor else "n/a") + f"  ({note})"]
+    width = max(len(k) for k in costs)
+    for name, ns in costs.items():
+        ratio = f"{ns / floor:.2f}x floor" if (ns is not None and floor) else "n/a"
+        lines.append(f"  {name.ljust(width)}  {fmt_time(ns):>10}  {ratio:>12}")
+    return "\n".join(lines)
+
+
+# --------------------------------------------------------------------------
+# threads: the bulk functions release the interpreter lock while generating
+
+
+def wall_time(fn: Callable[[], Any], threads: int) -> float:
+    barrier = threading.Barrier(threads + 1)
+
+    def work() -> None:
+        barrier.wait()
+        fn()
+
+    workers = [threading.Thread(target=work) for _ in range(threads)]
+    for w in workers:
+        w.start()
+    barrier.wait()
+    start = time.perf_counter()
+    for w in workers:
+        w.join()
+    return time.perf_counter() - start
+
+
+def scaling(fn: Callable[[], Any], settings: Settings) -> str:
+    """One call alone, then two calls in two threads at once; best of several rounds."""
+    one = two = float("inf")
+    for _ in range(max(settings.rounds, 5)):  # two cores are noisy: take more rounds
+        gc.collect()
+        one = min(one, wall_time(fn, 1))
+        gc.collect()
+        two = min(two, wall_time(fn, 2))
+    return f"one thread {fmt_time(one * 1e9)}, two threads {fmt_time(two * 1e9)} -> {2 * one / two:.2f}x throughput"
+
+
+def thread_report(settings: Settings, probe: GetrandomProbe) -> str:
+    lines = ["\nTwo threads at once vs one thread (throughput ratio; 2.00x = perfect scaling):"]
+    n = settings.big_n
+    for name in ("uuid4_bulk", "uuid7_bulk", "uuid4_as_strings_bulk"):
+        fn = kfunc(name)
+        label = f"  {name}({n:,}):"
+        lines.append(f"{label} {scaling(lambda: fn(n), settings)}" if fn is not None else f"{label} n/a")
+    # What the kernel allows: the same number of bare getrandom calls from C.
+    run = probe.run
+    label = f"  getrandom x {n:,} (C probe):"
+    lines.append(f"{label} {scaling(lambda: run(n), settings)}" if run is not None else f"{label} n/a")
+    return "\n".join(lines)
+
+
+# --------------------------------------------------------------------------
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help="fewer and shorter rounds")
+    settings = Settings(parser.parse_args().quick)
+
+    print(f"Python {platform.python_version()} ({platform.python_implementation()}) on {platform.machine()}")
+    print(f"CPU count {os.cpu_count()}, {settings.rounds} interleaved rounds, best round reported")
+    if kestrand is None:
+        print(f"kestrand: not importable ({KESTRAND_IMPORT_ERROR}); its columns show n/a")
+    else:
+        print(f"kestrand: {kestrand.__file__}")
+    for name, mod in (("uuid_utils", uuid_utils), ("uuid6", uuid6)):
+        print(f"{name}: {getattr(mod, '__version__', 'installed') if mod else 'not installed'}")
+    print("Times are per operation (bulk: per item), empty-loop cost subtracted.")
+    print("Ratio columns are other/kestrand (x/k): above 1 means kestrand is faster.")
+
+    table = Table("Per-operation time")
+    class_cases(settings, table)
+    singles = generator_cases(settings, table)
+    bulks = bulk_cases(settings, table)
+    print(table.render())
+
+    mem = memory_per_object(settings.big_n)
+    print(f"\nMemory per live UUID object (tracemalloc, {settings.big_n:,} objects):")
+    for name, size in mem.items():
+        shown = f"{size:.1f} bytes" if size is not None else "n/a"
+        extra = f"  ({fmt_ratio(size, mem.get('kestrand'))} of kestrand)" if name != "kestrand" else ""
+        print(f"  {name:<10} {shown:>14}{extra}")
+
+    probe = GetrandomProbe()
+    floor = probe.floor_ns(settings)
+    costs = {"uuid4()": singles.get("uuid4"), "uuid7()": singles.get("uuid7"), **bulks}
+    print(floor_report(floor, probe.note, costs))
+    print(thread_report(settings, probe))
+
+
+if __name__ == "__main__":
+    main()
