@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Runs every test of the project from a clean clone:
+#   - the Python test suite against a fresh install in a venv per Python version
+#     (3.12 and 3.13), with compiler warnings treated as errors;
+#   - the C++ unit tests (when tests/cpp exists) through CTest.
+# Installs the Debian packages the tests need if they are missing.
+# Usage: bash tests/run_all.sh      (from anywhere inside the repository)
+set -euo pipefail
+
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+ROOT="$PWD"
+PYTHON_VERSIONS=(3.12 3.13)
+APT_PACKAGES=(g++ binutils libgtest-dev googletest faketime libfaketime)
+
+stage() {
+    printf '\n==== %s ====\n' "$*"
+}
+
+ensure_apt_packages() {
+    local missing=() pkg
+    for pkg in "${APT_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$pkg")
+        fi
+    done
+    if [ "${#missing[@]}" -eq 0 ]; then
+        echo "all required packages present: ${APT_PACKAGES[*]}"
+        return
+    fi
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo=(sudo)
+    fi
+    echo "installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"
+}
+
+# The interpreter for a version: pythonX.Y on PATH (pyenv's shims resolve it
+# through .python-version), else pyenv's own installation of it.
+find_python() {
+    local ver="$1" exe
+    if exe="$(command -v "python$ver" 2>/dev/null)" && "$exe" -c 'pass' 2>/dev/null; then
+        echo "$exe"
+        return
+    fi
+    if command -v pyenv >/dev/null 2>&1; then
+        local prefix
+        prefix="$(pyenv prefix "$(pyenv versions --bare | grep -E "^${ver//./\\.}(\\.[0-9]+)?$" | tail -n 1)" 2>/dev/null || true)"
+        if [ -n "$prefix" ] && [ -x "$prefix/bin/python$ver" ]; then
+            echo "$prefix/bin/python$ver"
+            return
+        fi
+    fi
+    echo "error: python$ver not found (install it, e.g. with pyenv)" >&2
+    return 1
+}
+
+python_suite() {
+    local ver="$1" python venv
+    python="$(find_python "$ver")"
+    venv="$ROOT/build/venv-$ver"
+
+    stage "Python $ver: venv in build/venv-$ver ($python)"
+    if [ ! -x "$venv/bin/python" ]; then
+        "$python" -m venv "$venv"
+    fi
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check pytest mypy uuid-utils uuid6
+
+    stage "Python $ver: build and install kestrand (warnings are errors)"
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps . \
+        -Ccmake.define.KESTRAND_WERROR=ON
+
+    stage "Python $ver: pytest tests/python"
+    "$venv/bin/python" -m pytest -q tests/python
+}
+
+cpp_suite() {
+    if [ ! -f tests/cpp/CMakeLists.txt ]; then
+        stage "C++ unit tests: skipped (no tests/cpp/CMakeLists.txt)"
+        return
+    fi
+    local venv="$ROOT/build/venv-3.12"
+    stage "C++ unit tests: configure build/cpp"
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check cmake ninja
+    "$venv/bin/cmake" -S . -B build/cpp -G Ninja \
+        -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
+        -DCMAKE_BUILD_TYPE=Release \
+        -DKESTRAND_BUILD_TESTS=ON -DKESTRAND_WERROR=ON \
+        -DPython_EXECUTABLE="$venv/bin/python"
+    stage "C++ unit tests: build"
+    "$venv/bin/cmake" --build build/cpp --parallel "$(nproc)"
+    stage "C++ unit tests: ctest"
+    "$venv/bin/ctest" --test-dir build/cpp --output-on-failure
+}
+
+stage "System packages"
+ensure_apt_packages
+
+for ver in "${PYTHON_VERSIONS[@]}"; do
+    python_suite "$ver"
+done
+
+cpp_suite
+
+stage "All tests passed"
