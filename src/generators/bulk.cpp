@@ -46,6 +46,9 @@ std::unique_ptr<typename Items::Slot[]> generate(uint64_t count, MakeValue make)
   if (count > Items::kMaxCount) {
     panic("capacity overflow");
   }
+  if (count == 0) {
+    return nullptr;
+  }
   auto slots = std::make_unique_for_overwrite<typename Items::Slot[]>(count);
   for (uint64_t i = 0; i < count; ++i) {
     Items::store(make(), slots[i]);
