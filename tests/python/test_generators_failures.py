@@ -1,0 +1,634 @@
+"""The generators when the operating system fails them, injected for real.
+
+Each test runs a short program in a fresh interpreter whose C library calls
+getrandom() and clock_gettime() are replaced by tests/shim/failing_os.c
+(preloaded with LD_PRELOAD), so the module under test is the unmodified build.
+The program switches the shim's behaviour through environment variables around
+each call and reports what happened as JSON: the value made (simple forms), or
+the exception's type and args, and the getrandom() requests the call made.
+
+With a fixed clock and counting bytes from the shim in place of random ones,
+version 4 and version 7 values are fully predictable, so the state that
+version 7 keeps across failures is checked value by value.
+"""
+
+from __future__ import annotations
+
+import glob
+import json
+import os
+import shutil
+import subprocess
+import sys
+import textwrap
+from pathlib import Path
+
+import pytest
+
+from uuid_layout import seed_from_draw, v4_from_draw, v7_fields, v7_hex
+
+SHIM_SOURCE = Path(__file__).resolve().parent.parent / "shim" / "failing_os.c"
+
+ENTROPY = "could not retrieve random bytes for uuid: "
+CAUSALITY = (
+    "Getting elapsed time since UNIX_EPOCH. If this fails, we've somehow violated causality: "
+)
+PANIC = "pyo3_runtime.PanicException"
+
+# The sanitizer build runs with the AddressSanitizer runtime preloaded; the
+# child processes inherit it.
+UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
+
+# A clock reading far ahead of the real one (2100-01-01T00:00:00Z): a call that
+# the shim lets through to the real clock then reads a time behind the stored
+# millisecond, just as a fixed clock would.
+FUTURE_S = 4102444800
+FUTURE_MS = FUTURE_S * 1000
+AT_FUTURE = f"fixed:{FUTURE_S}:0"
+AT_FUTURE_PLUS_1MS = f"fixed:{FUTURE_S}:1000000"
+
+SEQ = bytes(range(256))  # what the shim's fill=seq delivers, call after call
+
+GENERATORS = [
+    ("uuid4",),
+    ("uuid7",),
+    ("uuid4_bulk", 3),
+    ("uuid7_bulk", 3),
+    ("uuid4_as_strings_bulk", 3),
+    ("uuid7_as_strings_bulk", 3),
+]
+BULK_V4 = ["uuid4_bulk", "uuid4_as_strings_bulk"]
+BULK_V7 = ["uuid7_bulk", "uuid7_as_strings_bulk"]
+BULK = BULK_V4 + BULK_V7
+
+# Runs at the top of every program: the helpers the test bodies use.
+PRELUDE = r'''
+import ctypes, json, os, sys
+import kestrand
+
+PARAMS = json.loads(sys.argv[1])
+_shim = ctypes.CDLL(os.environ["KESTRAND_SHIM_LIBRARY"]) if os.environ.get("KESTRAND_SHIM_LIBRARY") else None
+if _shim is not None:
+    _shim.kestrand_shim_getrandom_log.restype = ctypes.c_longlong
+_tag = 0
+
+
+def _set(name, setting):
+    # A fresh tag re-arms the shim's call counts even for an unchanged setting.
+    global _tag
+    if setting is None:
+        os.environ.pop(name, None)
+    else:
+        _tag += 1
+        os.environ[name] = f"{setting}#{_tag}"
+
+
+def _encode(value):
+    if isinstance(value, kestrand.UUID):
+        return value.hex
+    if isinstance(value, list):
+        return [_encode(item) for item in value]
+    return value
+
+
+def _requests():
+    size = 256
+    lengths, results = (ctypes.c_longlong * size)(), (ctypes.c_longlong * size)()
+    count = _shim.kestrand_shim_getrandom_log(lengths, results, size)
+    log = [[lengths[i], results[i]] for i in range(min(count, size))]
+    return log if count <= size else log + [["calls", count]]
+
+
+def attempt(name, *args, getrandom=None, clock=None):
+    """kestrand.<name>(*args) with the OS behaving as given."""
+    function = getattr(kestrand, name)
+    _shim.kestrand_shim_reset_log()
+    _set("KESTRAND_SHIM_GETRANDOM", getrandom)
+    _set("KESTRAND_SHIM_CLOCK", clock)
+    try:
+        outcome = {"value": _encode(function(*args))}
+    except BaseException as error:
+        outcome = {"raised": f"{type(error).__module__}.{type(error).__qualname__}",
+                   "args": list(error.args)}
+    finally:
+        _set("KESTRAND_SHIM_GETRANDOM", None)
+        _set("KESTRAND_SHIM_CLOCK", None)
+    outcome["requests"] = _requests()
+    return outcome
+
+
+def report(result):
+    print(json.dumps(result))
+'''
+
+
+def _compiler() -> str | None:
+    for name in (os.environ.get("CC"), "cc", "gcc", "clang"):
+        if name and shutil.which(name):
+            return shutil.which(name)
+    return None
+
+
+@pytest.fixture(scope="session")
+def shim_library(tmp_path_factory) -> Path:
+    compiler = _compiler()
+    if compiler is None:
+        pytest.skip("no C compiler to build the failing-OS shim")
+    library = tmp_path_factory.mktemp("shim") / "failing_os.so"
+    build = subprocess.run(
+        [compiler, "-shared", "-fPIC", "-O2", "-o", str(library), str(SHIM_SOURCE), "-ldl"],
+        capture_output=True,
+        text=True,
+    )
+    assert build.returncode == 0, build.stderr
+    return library
+
+
+def _run(body: str, params, preload: str, extra_env: dict[str, str]):
+    env = {k: v for k, v in os.environ.items() if not k.startswith(("KESTRAND_SHIM_", "FAKETIME"))}
+    # The child imports the same build of the module as this process.
+    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
+    # Keep a sanitizer runtime that is already preloaded in front.
+    env["LD_PRELOAD"] = " ".join(filter(None, [os.environ.get("LD_PRELOAD", ""), preload]))
+    env.update(extra_env)
+    program = PRELUDE + textwrap.dedent(body)
+    proc = subprocess.run(
+        [sys.executable, "-c", program, json.dumps(params)],
+        capture_output=True,
+        text=True,
+        env=env,
+        timeout=300,
+    )
+    assert proc.returncode == 0, f"child failed ({proc.returncode}):\n{proc.stderr}"
+    return json.loads(proc.stdout.splitlines()[-1]), proc.stderr
+
+
+@pytest.fixture
+def run_with_shim(shim_library):
+    """run(body, **params) -> (reported result, stderr) of a program under the shim."""
+
+    def run(body: str, **params):
+        return _run(body, params, str(shim_library), {"KESTRAND_SHIM_LIBRARY": str(shim_library)})
+
+    return run
+
+
+def panic_of(outcome) -> str:
+    """The message of the PanicException an attempt raised."""
+    assert outcome.get("raised") == PANIC, outcome
+    assert len(outcome["args"]) == 1
+    return outcome["args"][0]
+
+
+def assert_valid(value, version: str, count: int | None = None):
+    """A fresh value (or list of values) of the version, in simple form."""
+    values = [value] if count is None else value
+    assert isinstance(values, list) and len(values) == (1 if count is None else count)
+    for item in values:
+        assert len(item) == 32 and item == item.lower()
+        assert item[12] == version and item[16] in "89ab", item
+
+
+# --- getrandom failures ------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "mode, text",
+    [
+        ("eio", "OS Error: 5"),
+        ("errno=13", "OS Error: 13"),  # the number, never strerror's text
+        ("errno=12345", "OS Error: 12345"),
+        ("errno0", "errno: did not return a positive value"),
+        ("errnoneg", "errno: did not return a positive value"),
+        ("zero", "unexpected situation"),
+        ("negative2", "unexpected situation"),
+        pytest.param(
+            "toolong",
+            "unexpected situation",
+            marks=pytest.mark.skipif(
+                UNDER_ASAN,
+                reason="AddressSanitizer's getrandom interceptor trusts the length returned",
+            ),
+        ),
+    ],
+)
+def test_getrandom_failure_raises_panic_and_next_call_works(run_with_shim, mode, text):
+    result, stderr = run_with_shim(
+        """
+        out = []
+        for call in PARAMS["calls"]:
+            out.append([attempt(*call, getrandom=PARAMS["mode"]), attempt(*call)])
+        report(out)
+        """,
+        mode=mode,
+        calls=GENERATORS,
+    )
+    for (name, *args), (failed, again) in zip(GENERATORS, result):
+        assert panic_of(failed) == ENTROPY + text, name
+        # Only EINTR is retried: the first failing request ends the call.
+        assert len(failed["requests"]) == 1, (name, failed["requests"])
+        assert failed["requests"][0][0] in (8, 16)
+        version = name[4]
+        assert_valid(again["value"], version, *args)
+    # Each failure leaves a diagnostic naming its message on standard error.
+    assert stderr.count(ENTROPY + text) >= len(GENERATORS)
+
+
+@pytest.mark.parametrize(
+    "mode, single_requests",
+    [
+        ("eintr,fill=seq", [[16, -1]] * 3 + [[16, 16]]),
+        ("eintr,times=50,fill=seq", [[16, -1]] * 50 + [[16, 16]]),
+        ("short,chunk=3,fill=seq", [[16, 3], [13, 3], [10, 3], [7, 3], [4, 3], [1, 1]]),
+        ("short,chunk=1,fill=seq", [[16 - i, 1] for i in range(16)]),
+    ],
+)
+def test_interrupted_and_short_reads_are_invisible(run_with_shim, mode, single_requests):
+    # Counting bytes make the values exact: a short read must be continued
+    # where it stopped, and an interrupted call repeated with nothing skipped.
+    result, stderr = run_with_shim(
+        """
+        m, clock = PARAMS["mode"], PARAMS["clock"]
+        report([
+            attempt("uuid4", getrandom=m),
+            attempt("uuid4_bulk", 2, getrandom=m),
+            attempt("uuid4_as_strings_bulk", 2, getrandom=m),
+            attempt("uuid7", getrandom=m, clock=clock),
+            attempt("uuid7_as_strings_bulk", 2, getrandom=m, clock=clock),
+            attempt("uuid7_bulk", 1, getrandom=m, clock=clock),
+        ])
+        """,
+        mode=mode,
+        clock=AT_FUTURE,
+    )
+    single, bulk4, strings4, first7, strings7, bulk7 = result
+    assert single == {"value": v4_from_draw(SEQ[0:16]), "requests": single_requests}
+    pair = [v4_from_draw(SEQ[0:16]), v4_from_draw(SEQ[16:32])]
+    assert bulk4["value"] == pair
+    assert strings4["value"] == pair
+
+    seed = seed_from_draw(SEQ[0:8])  # first value of a new millisecond
+    assert first7["value"] == v7_hex(FUTURE_MS, seed, SEQ[8:24])
+    assert strings7["value"] == [
+        v7_hex(FUTURE_MS, seed + 1, SEQ[0:16]),
+        v7_hex(FUTURE_MS, seed + 2, SEQ[16:32]),
+    ]
+    assert bulk7["value"] == [v7_hex(FUTURE_MS, seed + 3, SEQ[0:16])]
+    assert ENTROPY not in stderr
+
+
+def test_uuid7_reseed_failure_leaves_the_state_unchanged(run_with_shim):
+    result, _ = run_with_shim(
+        """
+        report([
+            attempt("uuid7", clock=PARAMS["t"]),
+            attempt("uuid7", clock=PARAMS["t_plus_1"], getrandom="eio"),
+            attempt("uuid7", clock=PARAMS["t"]),
+            attempt("uuid7", clock=PARAMS["t_plus_1"], getrandom="pass,fill=seq"),
+        ])
+        """,
+        t=AT_FUTURE,
+        t_plus_1=AT_FUTURE_PLUS_1MS,
+    )
+    first, failed, same_ms, next_ms = result
+    ms, counter = v7_fields(first["value"])
+    assert ms == FUTURE_MS
+    assert panic_of(failed) == ENTROPY + "OS Error: 5"
+    assert failed["requests"] == [[8, -1]]  # the reseed of the new millisecond
+    # Neither the millisecond nor the counter moved: back at the old
+    # millisecond the counter simply continues, and no reseed is drawn.
+    assert v7_fields(same_ms["value"]) == (ms, counter + 1)
+    assert same_ms["requests"] == [[16, 16]]
+    # The lock is usable again and the new millisecond reseeds normally.
+    assert next_ms["value"] == v7_hex(FUTURE_MS + 1, seed_from_draw(SEQ[0:8]), SEQ[8:24])
+    assert next_ms["requests"] == [[8, 8], [16, 16]]
+
+
+def test_uuid7_tail_failure_keeps_the_advanced_state(run_with_shim):
+    result, _ = run_with_shim(
+        """
+        t, t1 = PARAMS["t"], PARAMS["t_plus_1"]
+        report([
+            attempt("uuid7", clock=t),
+            attempt("uuid7", clock=t, getrandom="eio"),
+            attempt("uuid7", clock=t),
+            attempt("uuid7", clock=t1, getrandom="eio,skip=1,fill=seq"),
+            attempt("uuid7", clock=t1),
+        ])
+        """,
+        t=AT_FUTURE,
+        t_plus_1=AT_FUTURE_PLUS_1MS,
+    )
+    first, failed_same, after_same, failed_new, after_new = result
+    ms, counter = v7_fields(first["value"])
+    # Same millisecond: the failed value consumed counter + 1.
+    assert panic_of(failed_same) == ENTROPY + "OS Error: 5"
+    assert failed_same["requests"] == [[16, -1]]
+    assert v7_fields(after_same["value"]) == (ms, counter + 2)
+    # New millisecond: the reseed stood although the tail failed.
+    assert panic_of(failed_new) == ENTROPY + "OS Error: 5"
+    assert failed_new["requests"] == [[8, 8], [16, -1]]
+    assert v7_fields(after_new["value"]) == (FUTURE_MS + 1, seed_from_draw(SEQ[0:8]) + 1)
+
+
+# --- clock failures ----------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "seconds, nanos, distance",
+    [
+        (0, 500_000_000, "500ms"),
+        (1, 500_000_000, "1.5s"),
+        (1, 1, "1.000000001s"),
+        (1, 0, "1s"),
+        (0, 999, "999ns"),
+        (0, 1, "1ns"),
+        (0, 1_500, "1.5µs"),
+        (0, 12_345_000, "12.345ms"),
+        (0, 999_999_999, "999.999999ms"),
+        (86_400 * 365, 250_000_000, "31536000.25s"),
+    ],
+)
+def test_clock_before_the_epoch(run_with_shim, seconds, nanos, distance):
+    clock = f"before_epoch:{seconds}:{nanos}"
+    result, stderr = run_with_shim(
+        """
+        report([attempt(name, *args, clock=PARAMS["clock"]) for name, *args in PARAMS["calls"]])
+        """,
+        clock=clock,
+        calls=[("uuid7",), ("uuid7_bulk", 2), ("uuid7_as_strings_bulk", 2), ("uuid4",)],
+    )
+    message = CAUSALITY + f"SystemTimeError({distance})"
+    *time_based, v4 = result
+    for outcome in time_based:
+        assert panic_of(outcome) == message
+        assert outcome["requests"] == []  # the clock is read before anything is drawn
+    assert_valid(v4["value"], "4")  # version 4 never reads the clock
+    assert message in stderr
+
+
+@pytest.mark.parametrize(
+    "clock, fragments",
+    [
+        ("fail_errno", ["22", os.strerror(22)]),
+        ("fail_errno:14", ["14", os.strerror(14)]),
+        ("invalid_nsec", ["invalid timestamp"]),
+        ("invalid_nsec:1500000000", ["invalid timestamp"]),
+        ("invalid_nsec:-1", ["invalid timestamp"]),
+        ("before_epoch:0:500000000", [CAUSALITY + "SystemTimeError(500ms)"]),
+    ],
+)
+def test_clock_failure_leaves_the_uuid7_state_unchanged(run_with_shim, clock, fragments):
+    result, _ = run_with_shim(
+        """
+        t = PARAMS["t"]
+        report([
+            attempt("uuid7", clock=t),
+            attempt("uuid7", clock=PARAMS["clock"]),
+            attempt("uuid7_bulk", 2, clock=PARAMS["clock"]),
+            attempt("uuid7", clock=t),
+        ])
+        """,
+        t=AT_FUTURE,
+        clock=clock,
+    )
+    first, failed, failed_bulk, after = result
+    for outcome in (failed, failed_bulk):
+        message = panic_of(outcome)
+        for fragment in fragments:
+            assert fragment in message
+        assert outcome["requests"] == []
+    ms, counter = v7_fields(first["value"])
+    assert v7_fields(after["value"]) == (ms, counter + 1)
+    assert after["requests"] == [[16, 16]]
+
+
+def test_clock_exactly_at_the_epoch(run_with_shim):
+    # The first value of the process at millisecond 0: 0 is not later than
+    # the initial stored millisecond 0, so the counter counts on from 0 and
+    # nothing is reseeded.
+    result, _ = run_with_shim(
+        """
+        report([
+            attempt("uuid7", clock="fixed:0:0"),
+            attempt("uuid7_as_strings_bulk", 2, clock="fixed:0:999999"),
+            attempt("uuid7", clock="fixed:0:1000000", getrandom="pass,fill=seq"),
+        ])
+        """
+    )
+    first, same_ms, next_ms = result
+    assert v7_fields(first["value"]) == (0, 1)
+    assert first["value"].startswith("000000000000700080000001")
+    assert first["requests"] == [[16, 16]]
+    assert [v7_fields(v) for v in same_ms["value"]] == [(0, 2), (0, 3)]
+    assert next_ms["value"] == v7_hex(1, seed_from_draw(SEQ[0:8]), SEQ[8:24])
+
+
+def test_uuid7_millisecond_field_keeps_low_48_bits(run_with_shim):
+    # Ascending clock readings, each in a new millisecond, so each reseeds.
+    # (2**62 s saturates at 2**64 - 1 ms, one above the row before it.)
+    rows = [
+        (1, 999_999_999, 1_999),
+        (281_474_976_710, 655_000_000, (1 << 48) - 1),
+        (281_474_976_710, 656_000_000, 0),  # 2**48 ms, in the year 10889
+        (281_474_976_710, 657_999_999, 1),
+        (18_446_744_073_709_551, 614_000_000, (1 << 48) - 2),  # 2**64 - 2 ms
+        (1 << 62, 0, (1 << 48) - 1),
+    ]
+    result, _ = run_with_shim(
+        """
+        report([attempt("uuid7", clock=f"fixed:{s}:{ns}", getrandom="pass,fill=seq")
+                for s, ns, _ in PARAMS["rows"]])
+        """,
+        rows=rows,
+    )
+    seed = seed_from_draw(SEQ[0:8])
+    for (seconds, nanos, field), outcome in zip(rows, result):
+        assert outcome["value"] == v7_hex(field, seed, SEQ[8:24]), (seconds, nanos)
+        assert outcome["requests"] == [[8, 8], [16, 16]], (seconds, nanos)
+
+    # The saturated millisecond is the stored one: the same reading again
+    # counts on instead of reseeding.
+    again, _ = run_with_shim(
+        """
+        report([attempt("uuid7", clock=PARAMS["clock"]) for _ in range(2)])
+        """,
+        clock=f"fixed:{1 << 62}:0",
+    )
+    assert [v7_fields(o["value"])[0] for o in again] == [(1 << 48) - 1] * 2
+    assert v7_fields(again[1]["value"])[1] == v7_fields(again[0]["value"])[1] + 1
+    assert again[1]["requests"] == [[16, 16]]
+
+
+# --- bulk calls --------------------------------------------------------------
+
+
+@pytest.mark.parametrize("name", BULK)
+def test_bulk_failure_stops_generation_and_returns_no_list(run_with_shim, name):
+    result, _ = run_with_shim(
+        """
+        t, name = PARAMS["t"], PARAMS["name"]
+        report([
+            attempt("uuid7", clock=t),
+            attempt(name, 5, clock=t, getrandom="eio,skip=2"),
+            attempt("uuid7", clock=t),
+            attempt(name, 5, clock="fail_errno,skip=2"),
+            attempt("uuid7", clock=t),
+            attempt(name, 4, clock=t),
+        ])
+        """,
+        t=AT_FUTURE,
+        name=name,
+    )
+    first, entropy_failed, after_entropy, clock_failed, after_clock, again = result
+    ms, counter = v7_fields(first["value"])
+
+    assert panic_of(entropy_failed) == ENTROPY + "OS Error: 5"
+    # Two items made, the third one's request failed, nothing after it.
+    assert entropy_failed["requests"] == [[16, 16], [16, 16], [16, -1]]
+    if name in BULK_V7:
+        message = panic_of(clock_failed)
+        assert "22" in message and os.strerror(22) in message
+        assert clock_failed["requests"] == [[16, 16], [16, 16]]
+        # Items made before the failure advanced the state and are lost.
+        assert v7_fields(after_entropy["value"]) == (ms, counter + 4)
+        assert v7_fields(after_clock["value"]) == (ms, counter + 7)
+    else:
+        # Version 4 never reads the clock.
+        assert_valid(clock_failed["value"], "4", 5)
+        assert v7_fields(after_entropy["value"]) == (ms, counter + 1)
+        assert v7_fields(after_clock["value"]) == (ms, counter + 2)
+    assert_valid(again["value"], name[4], 4)
+
+
+@pytest.mark.parametrize("name", BULK)
+def test_bulk_zero_draws_nothing_and_leaves_state(run_with_shim, name):
+    result, _ = run_with_shim(
+        """
+        t = PARAMS["t"]
+        report([
+            attempt("uuid7", clock=t),
+            attempt(PARAMS["name"], 0, getrandom="eio", clock="fail_errno"),
+            attempt("uuid7", clock=t),
+        ])
+        """,
+        t=AT_FUTURE,
+        name=name,
+    )
+    first, empty, after = result
+    assert empty == {"value": [], "requests": []}
+    ms, counter = v7_fields(first["value"])
+    assert v7_fields(after["value"]) == (ms, counter + 1)
+
+
+@pytest.mark.parametrize(
+    "name, n",
+    [(name, 1 << 59) for name in BULK]
+    + [(name, 384307168202282326) for name in ("uuid4_as_strings_bulk", "uuid7_as_strings_bulk")]
+    + [(name, (1 << 64) - 1) for name in BULK],
+)
+def test_capacity_overflow_generates_nothing(run_with_shim, name, n):
+    result, _ = run_with_shim(
+        """
+        t = PARAMS["t"]
+        report([
+            attempt("uuid7", clock=t),
+            attempt(PARAMS["name"], PARAMS["n"], getrandom="eio", clock="fail_errno"),
+            attempt("uuid7", clock=t),
+        ])
+        """,
+        t=AT_FUTURE,
+        name=name,
+        n=n,
+    )
+    first, overflow, after = result
+    # The limit is checked before any source is touched, failing or not.
+    assert panic_of(overflow) == "capacity overflow"
+    assert overflow["requests"] == []
+    ms, counter = v7_fields(first["value"])
+    assert v7_fields(after["value"]) == (ms, counter + 1)
+
+
+@pytest.mark.skipif(UNDER_ASAN, reason="AddressSanitizer ends the process on an impossible allocation")
+@pytest.mark.parametrize(
+    "name, n",
+    [
+        ("uuid4_bulk", (1 << 59) - 1),
+        ("uuid7_bulk", (1 << 59) - 1),
+        ("uuid4_as_strings_bulk", 384307168202282325),
+        ("uuid7_as_strings_bulk", 384307168202282325),
+    ],
+)
+def test_largest_accepted_count_is_not_a_capacity_overflow(run_with_shim, name, n):
+    # No machine has the exabytes this asks for; the call must fail cleanly,
+    # without a list, but not with the capacity overflow of one item more.
+    result, _ = run_with_shim(
+        """
+        report([attempt(PARAMS["name"], PARAMS["n"]), attempt(PARAMS["name"], 2)])
+        """,
+        name=name,
+        n=n,
+    )
+    failed, again = result
+    assert "raised" in failed, failed
+    assert failed.get("args") != ["capacity overflow"]
+    assert failed["requests"] == []
+    assert_valid(again["value"], name[4], 2)
+
+
+# --- a clock that steps back, through libfaketime ------------------------------
+
+
+def _libfaketime() -> str | None:
+    candidates = sorted(glob.glob("/usr/lib/*/faketime/libfaketime.so.1"))
+    candidates += sorted(glob.glob("/usr/lib/faketime/libfaketime.so.1"))
+    return candidates[0] if candidates else None
+
+
+@pytest.mark.skipif(_libfaketime() is None, reason="libfaketime is not installed")
+@pytest.mark.skipif(UNDER_ASAN, reason="libfaketime and the AddressSanitizer runtime deadlock at start")
+def test_uuid7_keeps_increasing_when_the_clock_steps_back(tmp_path):
+    offset_file = tmp_path / "faketime"
+    offset_file.write_text("+0\n")
+    result, _ = _run(
+        """
+        import time
+
+        def offset(text):
+            with open(PARAMS["file"], "w") as f:
+                f.write(text + "\\n")
+
+        before = [kestrand.uuid7().hex for _ in range(20)]
+        now = time.time()
+        offset("-10")
+        stepped = time.time()
+        after = [kestrand.uuid7().hex for _ in range(20)]
+        after += kestrand.uuid7_as_strings_bulk(20)
+        after += [u.hex for u in kestrand.uuid7_bulk(20)]
+        offset("+0")
+        resumed = [kestrand.uuid7().hex for _ in range(5)]
+        report({"before": before, "after": after, "resumed": resumed,
+                "step": now - stepped, "clock_ms": int(time.time() * 1000)})
+        """,
+        {"file": str(offset_file)},
+        _libfaketime(),
+        {
+            "FAKETIME_TIMESTAMP_FILE": str(offset_file),
+            "FAKETIME_NO_CACHE": "1",
+            "FAKETIME_DONT_FAKE_MONOTONIC": "1",
+        },
+    )
+    assert result["step"] > 9, "libfaketime did not move the clock back"
+    values = result["before"] + result["after"] + result["resumed"]
+    assert values == sorted(values) and len(set(values)) == len(values)
+    assert [int(v, 16) for v in values] == sorted(int(v, 16) for v in values)
+
+    # While the clock is behind, values keep the stored millisecond and the
+    # counter counts on by exactly one.
+    last_ms, last_counter = v7_fields(result["before"][-1])
+    assert [v7_fields(v) for v in result["after"]] == [
+        (last_ms, last_counter + i) for i in range(1, len(result["after"]) + 1)
+    ]
+    # Once the clock is past the stored millisecond again, it is followed.
+    resumed_ms, _ = v7_fields(result["resumed"][0])
+    assert last_ms < resumed_ms <= result["clock_ms"]
