@@ -229,15 +229,7 @@ Result<OwnedRef> construct(PyTypeObject* subtype, PyObject* const* slots) {
   Inputs inputs;
   TRY_STATUS(convert(slots, inputs));
   TRY(UuidValue value, build(inputs));
-  allocfunc alloc = subtype->tp_alloc != nullptr ? subtype->tp_alloc : PyType_GenericAlloc;
-  OwnedRef object = OwnedRef::steal(alloc(subtype, 0));
-  if (!object) {
-    return fetch_error();
-  }
-  auto* uuid = reinterpret_cast<UuidObject*>(object.get());
-  uuid->value = value;
-  uuid->hold = 0;
-  return object;
+  return new_instance(subtype, value);
 }
 
 // call_through_type: the interpreter's ordinary type call, for subclasses,

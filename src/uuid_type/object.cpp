@@ -19,8 +19,7 @@ Result<ExclusiveHold> ExclusiveHold::take(UuidObject* object) {
   return ExclusiveHold(object);
 }
 
-Result<OwnedRef> wrap_value(const UuidValue& value) {
-  PyTypeObject* type = uuid_type();
+Result<OwnedRef> new_instance(PyTypeObject* type, const UuidValue& value) {
   allocfunc alloc = type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
   OwnedRef object = OwnedRef::steal(alloc(type, 0));
   if (!object) {
@@ -31,5 +30,7 @@ Result<OwnedRef> wrap_value(const UuidValue& value) {
   uuid->hold = 0;
   return object;
 }
+
+Result<OwnedRef> wrap_value(const UuidValue& value) { return new_instance(uuid_type(), value); }
 
 }  // namespace kestrand

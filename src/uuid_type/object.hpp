@@ -112,6 +112,10 @@ inline Result<UuidValue> read_value(PyObject* object) {
   return value;
 }
 
+// new_instance: a new instance of `type` (UUID or a subclass) holding `value`,
+// allocated through the type's own allocation slot.
+Result<OwnedRef> new_instance(PyTypeObject* type, const UuidValue& value);
+
 // wrap_value: a new instance of UUID itself (never a subclass) holding `value`.
 Result<OwnedRef> wrap_value(const UuidValue& value);
 

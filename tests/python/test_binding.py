@@ -10,6 +10,7 @@ import sys
 import pytest
 
 import kestrand
+from uuid_cases import Index
 
 UUID = kestrand.UUID
 SAMPLE = UUID(int=0x00112233445566778899AABBCCDDEEFF)
@@ -19,16 +20,6 @@ BULK_NAMES = [
     for name in ("uuid4_bulk", "uuid7_bulk", "uuid4_as_strings_bulk", "uuid7_as_strings_bulk")
     if hasattr(kestrand, name)
 ]
-
-
-class Index:
-    """An object that is an integer only through the index protocol."""
-
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 class RaisingIndex:

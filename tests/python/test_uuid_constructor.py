@@ -6,7 +6,7 @@ import uuid
 import pytest
 
 import kestrand
-from uuid_cases import CASE_IDS, CASE_INTS
+from uuid_cases import CASE_IDS, CASE_INTS, Index
 
 UUID = kestrand.UUID
 COUNTING = bytes.fromhex("00112233445566778899aabbccddeeff")
@@ -29,14 +29,6 @@ def _utf8_error(text):
     except UnicodeEncodeError as exc:
         return str(exc)
     raise AssertionError("text encodes")
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 class Holder:

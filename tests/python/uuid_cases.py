@@ -84,3 +84,13 @@ CASES = FIXED_CASES + _random_cases(20240611, 48)
 CASE_IDS = [label for label, _ in CASES]
 CASE_INTS = [n for _, n in CASES]
 
+
+
+class Index:
+    """An object that is an integer only through the index protocol."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
