@@ -396,3 +396,23 @@ def test_threads_share_the_uuid7_state_without_duplicates():
         assert all(a < b for a, b in zip(batch, batch[1:]))
     for value in everything:
         assert (value >> 76) & 0xF == 7 and (value >> 62) & 0x3 == 0b10
+
+
+def test_panic_coming_back_through_python_code_is_raised_anew(capfd):
+    """An internal failure inside Python code that the module called (here an
+    __index__ that itself hits one) surfaces as a new PanicException with the
+    same message, after the original is printed with its traceback."""
+
+    class PanickingIndex:
+        def __index__(self):
+            kestrand.uuid4_bulk(OBJECT_LIMIT + 1)
+
+    with pytest.raises(BaseException) as caught:
+        kestrand.UUID(int=PanickingIndex())
+    assert type(caught.value) is panic_type()
+    assert caught.value.args == ("capacity overflow",)
+    assert caught.value.__context__ is None
+    err = capfd.readouterr().err
+    assert "Traceback (most recent call last)" in err
+    assert "in __index__" in err
+    assert "pyo3_runtime.PanicException: capacity overflow" in err
