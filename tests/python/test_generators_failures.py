@@ -606,6 +606,8 @@ def test_uuid7_keeps_increasing_when_the_clock_steps_back(tmp_path):
         after += kestrand.uuid7_as_strings_bulk(20)
         after += [u.hex for u in kestrand.uuid7_bulk(20)]
         offset("+0")
+        # Let the real clock pass the stored millisecond before resuming.
+        time.sleep(0.002)
         resumed = [kestrand.uuid7().hex for _ in range(5)]
         report({"before": before, "after": after, "resumed": resumed,
                 "step": now - stepped, "clock_ms": int(time.time() * 1000)})
