@@ -11,11 +11,11 @@ Error already_mutably_borrowed() {
 }
 
 Result<ExclusiveHold> ExclusiveHold::take(UuidObject* object) {
-  int64_t expected = 0;
-  if (!hold_flag(object).compare_exchange_strong(expected, -1, std::memory_order_acquire,
-                                                 std::memory_order_relaxed)) {
+  std::atomic_ref<int64_t> flag = hold_flag(object);
+  if (flag.load(std::memory_order_relaxed) != 0) {
     return Error::deferred(PyExc_RuntimeError, "Already borrowed");
   }
+  flag.store(-1, std::memory_order_relaxed);
   return ExclusiveHold(object);
 }
 

@@ -63,7 +63,7 @@ class ExclusiveHold {
   ExclusiveHold& operator=(ExclusiveHold&&) = delete;
   ~ExclusiveHold() {
     if (object_ != nullptr) {
-      hold_flag(object_).store(0, std::memory_order_release);
+      hold_flag(object_).store(0, std::memory_order_relaxed);
     }
   }
 
