@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds kestrand with AddressSanitizer and UndefinedBehaviorSanitizer (gcc)
 # into its own venv, build/venv-asan (Python 3.12), and runs the Python test
-# suite against it. The interpreter itself is not instrumented, so the ASan
+# suite against it, then the C++ unit tests built the same way. The interpreter itself is not instrumented, so the ASan
 # runtime (and the C++ runtime after it) is preloaded; leak detection is off because CPython deliberately
 # leaves memory allocated at exit.
 # Usage: bash tests/sanitize.sh [extra pytest arguments]
@@ -36,7 +36,7 @@ stage "Sanitizer build: venv in build/venv-asan"
 if [ ! -x "$VENV/bin/python" ]; then
     "$PYTHON" -m venv "$VENV"
 fi
-"$VENV/bin/python" -m pip install -q --disable-pip-version-check pytest uuid-utils uuid6
+"$VENV/bin/python" -m pip install -q --disable-pip-version-check pytest uuid-utils uuid6 cmake ninja
 
 stage "Sanitizer build: build and install kestrand with ASan+UBSan"
 # Own build directory, so switching between this and the normal build does not
@@ -51,5 +51,16 @@ LD_PRELOAD="$ASAN_LIB $CXX_LIB" \
 ASAN_OPTIONS="detect_leaks=0" \
 UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
     "$VENV/bin/python" -m pytest -q tests/python "$@"
+
+if [ -f tests/cpp/CMakeLists.txt ]; then
+    stage "Sanitizer build: C++ unit tests"
+    CC=gcc CXX=g++ "$VENV/bin/cmake" -S . -B build/cpp-asan -G Ninja \
+        -DCMAKE_MAKE_PROGRAM="$VENV/bin/ninja" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DKESTRAND_BUILD_TESTS=ON -DKESTRAND_SANITIZE=ON -DKESTRAND_WERROR=ON \
+        -DPython_EXECUTABLE="$VENV/bin/python" >/dev/null
+    "$VENV/bin/cmake" --build build/cpp-asan --parallel "$(nproc)"
+    ASAN_OPTIONS="detect_leaks=0" UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
+        "$VENV/bin/ctest" --test-dir build/cpp-asan --output-on-failure
+fi
 
 stage "Sanitizer run passed"
