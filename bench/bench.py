@@ -219,6 +219,9 @@ def class_cases(settings: Settings, table: Table) -> None:
     samples = {name: sample_objects(name, n) for name in ("kestrand", "stdlib", "uuid_utils")}
     sort_entries = {name: (("sorted(xs)", {"xs": xs}) if xs else None) for name, xs in samples.items()}
     table.add(f"sorted() of {n:,}", measure(sort_entries, settings))
+    # Hashing as dictionaries and sets use it: the hash never becomes an int.
+    set_entries = {name: (("set(xs)", {"xs": xs}) if xs else None) for name, xs in samples.items()}
+    table.add(f"set() of {n:,}", measure(set_entries, settings))
     pn = settings.pickle_n
     pickle_entries = {
         name: (("loads(dumps(xs))", {"xs": xs[:pn], "loads": pickle.loads, "dumps": pickle.dumps}) if xs else None)

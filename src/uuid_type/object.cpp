@@ -19,6 +19,15 @@ Result<ExclusiveHold> ExclusiveHold::take(UuidObject* object) {
   return ExclusiveHold(object);
 }
 
+Result<UuidValue> read_value_checked(PyObject* object) {
+  TRY(UuidObject * uuid, as_uuid(object));
+  UuidValue value;
+  if (!copy_value(uuid, value)) {
+    return already_mutably_borrowed();
+  }
+  return value;
+}
+
 Result<OwnedRef> new_instance(PyTypeObject* type, const UuidValue& value) {
   allocfunc alloc = type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
   OwnedRef object = OwnedRef::steal(alloc(type, 0));

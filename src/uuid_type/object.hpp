@@ -2,15 +2,17 @@
 //
 // The value lives inline, 16 bytes in network order, so an instance owns no
 // further memory (40 bytes with the object header, 48 in the small-object
-// allocator). Readers take a shared hold for as long as they read the value;
-// __setstate__, the one writer, takes the exclusive hold.
+// allocator). __setstate__, the one writer, takes the exclusive hold while it
+// overwrites the value; a reader meeting it is refused ("Already mutably
+// borrowed") and the writer is refused while a reader holds the value.
 //
 // Every hold is taken and released with the interpreter lock held (the module
-// never declares that it can run without it), so the lock already orders all
-// accesses to the flag. The flag is therefore read and written with plain
-// atomic loads and stores rather than read-modify-write instructions: the
-// count stays exact, and a comparison or hash does not pay for bus-locked
-// instructions that cost more than the whole operation.
+// never declares that it can run without it), and every reader holds the
+// value only while copying its 16 bytes out, with nothing else running in
+// between. A read hold is therefore exactly a check that no exclusive hold is
+// active, and the flag is read and written with plain atomic loads and stores
+// rather than read-modify-write instructions, which cost more than a whole
+// comparison or hash.
 #pragma once
 
 #include <Python.h>
@@ -30,27 +32,11 @@ using UuidValue = std::array<uint8_t, 16>;
 struct UuidObject {
   PyObject_HEAD
   UuidValue value;
-  int64_t hold;  // 0: free; n > 0: n read holds; -1: exclusive hold. Atomic access only.
+  int64_t hold;  // 0: free; -1: exclusive hold. Atomic access only.
 };
 
 inline std::atomic_ref<int64_t> hold_flag(UuidObject* object) {
   return std::atomic_ref<int64_t>(object->hold);
-}
-
-// take_read_hold: false when the value is held exclusively.
-inline bool take_read_hold(UuidObject* object) {
-  std::atomic_ref<int64_t> flag = hold_flag(object);
-  int64_t seen = flag.load(std::memory_order_relaxed);
-  if (seen == -1) {
-    return false;
-  }
-  flag.store(seen + 1, std::memory_order_relaxed);
-  return true;
-}
-
-inline void release_read_hold(UuidObject* object) {
-  std::atomic_ref<int64_t> flag = hold_flag(object);
-  flag.store(flag.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
 }
 
 class ExclusiveHold {
@@ -101,15 +87,28 @@ inline Result<UuidObject*> as_uuid(PyObject* object) {
   return reinterpret_cast<UuidObject*>(object);
 }
 
-// read_value: copies the value of `object` out under a read hold.
-inline Result<UuidValue> read_value(PyObject* object) {
-  TRY(UuidObject * uuid, as_uuid(object));
-  if (!take_read_hold(uuid)) {
-    return already_mutably_borrowed();
+// copy_value: the value of a UUID, or nothing when it is held exclusively.
+// A read hold that covers nothing but this copy, with the interpreter lock
+// held throughout, is exactly a check that no exclusive hold is active.
+inline bool copy_value(UuidObject* object, UuidValue& out) {
+  if (hold_flag(object).load(std::memory_order_relaxed) == -1) {
+    return false;
   }
-  UuidValue value = uuid->value;
-  release_read_hold(uuid);
-  return value;
+  out = object->value;
+  return true;
+}
+
+Result<UuidValue> read_value_checked(PyObject* object);
+
+// read_value: the value of `object`, which must be a UUID (or subclass) that
+// is not held exclusively. Exact UUIDs take an inline path.
+inline Result<UuidValue> read_value(PyObject* object) {
+  UuidValue value;
+  if (Py_IS_TYPE(object, uuid_type_created.load(std::memory_order_relaxed)) &&
+      copy_value(reinterpret_cast<UuidObject*>(object), value)) [[likely]] {
+    return value;
+  }
+  return read_value_checked(object);
 }
 
 // new_instance: a new instance of `type` (UUID or a subclass) holding `value`,

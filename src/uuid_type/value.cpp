@@ -75,42 +75,35 @@ PyObject* uuid_richcompare(PyObject* self, PyObject* other, int op) {
   if (!is_uuid(self) || !is_uuid(other)) {
     Py_RETURN_NOTIMPLEMENTED;
   }
-  auto* left = reinterpret_cast<UuidObject*>(self);
-  auto* right = reinterpret_cast<UuidObject*>(other);
-  if (!take_read_hold(left)) {
+  UuidValue left_value;
+  UuidValue right_value;
+  if (!copy_value(reinterpret_cast<UuidObject*>(self), left_value) ||
+      !copy_value(reinterpret_cast<UuidObject*>(other), right_value)) {
     Py_RETURN_NOTIMPLEMENTED;
   }
-  if (!take_read_hold(right)) {
-    release_read_hold(left);
-    Py_RETURN_NOTIMPLEMENTED;
-  }
-  UuidValue right_value = right->value;
-  release_read_hold(right);
   bool result;
   switch (op) {
     case Py_EQ:
-      result = left->value == right_value;
+      result = left_value == right_value;
       break;
     case Py_NE:
-      result = left->value != right_value;
+      result = left_value != right_value;
       break;
     case Py_LT:
-      result = compare(left->value, right_value) < 0;
+      result = compare(left_value, right_value) < 0;
       break;
     case Py_LE:
-      result = compare(left->value, right_value) <= 0;
+      result = compare(left_value, right_value) <= 0;
       break;
     case Py_GT:
-      result = compare(left->value, right_value) > 0;
+      result = compare(left_value, right_value) > 0;
       break;
     case Py_GE:
-      result = compare(left->value, right_value) >= 0;
+      result = compare(left_value, right_value) >= 0;
       break;
     default:
-      release_read_hold(left);
       Py_RETURN_NOTIMPLEMENTED;
   }
-  release_read_hold(left);
   return Py_NewRef(result ? Py_True : Py_False);
 }
 

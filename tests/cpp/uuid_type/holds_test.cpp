@@ -1,5 +1,6 @@
-// The hold rules on a UUID's value: readers share, the one writer excludes
-// everyone, and a refused hold leaves the flag as it was.
+// The hold rules on a UUID's value: readers are refused during the exclusive
+// hold, the writer is refused while any hold is active, and a refused hold
+// leaves the flag as it was.
 #include <gtest/gtest.h>
 
 #include "uuid_type/object.hpp"
@@ -7,48 +8,52 @@
 namespace kestrand {
 namespace {
 
-UuidObject fresh_object() {
+constexpr UuidValue kValue = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+
+UuidObject object_with(const UuidValue& value) {
   UuidObject object{};
+  object.value = value;
   object.hold = 0;
   return object;
 }
 
-TEST(Holds, ReadersShareAndCount) {
-  UuidObject object = fresh_object();
-  ASSERT_TRUE(take_read_hold(&object));
-  ASSERT_TRUE(take_read_hold(&object));
-  EXPECT_EQ(object.hold, 2);
-  release_read_hold(&object);
-  release_read_hold(&object);
+TEST(Holds, ReadersCopyTheValueAndLeaveTheFlagAlone) {
+  UuidObject object = object_with(kValue);
+  UuidValue copy{};
+  ASSERT_TRUE(copy_value(&object, copy));
+  EXPECT_EQ(copy, kValue);
   EXPECT_EQ(object.hold, 0);
 }
 
-TEST(Holds, WriterIsRefusedWhileAnyReaderHolds) {
-  UuidObject object = fresh_object();
-  ASSERT_TRUE(take_read_hold(&object));
-  Result<ExclusiveHold> refused = ExclusiveHold::take(&object);
-  ASSERT_FALSE(refused.ok());
-  EXPECT_EQ(refused.error().type(), PyExc_RuntimeError);
-  EXPECT_EQ(refused.error().message(), "Already borrowed");
-  EXPECT_EQ(object.hold, 1);
-  release_read_hold(&object);
-}
-
 TEST(Holds, ReadersAndWritersAreRefusedDuringAnExclusiveHold) {
-  UuidObject object = fresh_object();
+  UuidObject object = object_with(kValue);
   {
     Result<ExclusiveHold> writer = ExclusiveHold::take(&object);
     ASSERT_TRUE(writer.ok());
     EXPECT_EQ(object.hold, -1);
-    EXPECT_FALSE(take_read_hold(&object));
-    EXPECT_FALSE(ExclusiveHold::take(&object).ok());
+    UuidValue copy{};
+    EXPECT_FALSE(copy_value(&object, copy));
+    EXPECT_EQ(copy, UuidValue{});
+    Result<ExclusiveHold> second = ExclusiveHold::take(&object);
+    ASSERT_FALSE(second.ok());
+    EXPECT_EQ(second.error().type(), PyExc_RuntimeError);
+    EXPECT_EQ(second.error().message(), "Already borrowed");
     EXPECT_EQ(object.hold, -1);
     EXPECT_EQ(already_mutably_borrowed().message(), "Already mutably borrowed");
   }
-  // Leaving the scope releases the exclusive hold, even on a failure path.
+  // Leaving the scope releases the exclusive hold, also on a failure path.
   EXPECT_EQ(object.hold, 0);
-  EXPECT_TRUE(take_read_hold(&object));
-  release_read_hold(&object);
+  UuidValue copy{};
+  EXPECT_TRUE(copy_value(&object, copy));
+}
+
+TEST(Holds, WriterIsRefusedWhileAReaderHolds) {
+  UuidObject object = object_with(kValue);
+  object.hold = 1;  // a reader in the middle of its copy
+  Result<ExclusiveHold> refused = ExclusiveHold::take(&object);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().message(), "Already borrowed");
+  EXPECT_EQ(object.hold, 1);
 }
 
 }  // namespace
