@@ -17,9 +17,14 @@ constexpr const char kPanicDoc[] =
     "usually propagates all the way up and ends the interpreter.";
 
 void write_diagnostic(const char* message, const std::source_location& where) {
-  std::fprintf(stderr, "kestrand: internal failure in thread %#lx at %s:%u: %s\n",
-               static_cast<unsigned long>(pthread_self()), where.file_name(), where.line(),
-               message);
+  // Source paths are shown from the project's src/ folder on.
+  std::string_view file = where.file_name();
+  if (size_t src = file.rfind("src/"); src != std::string_view::npos) {
+    file.remove_prefix(src);
+  }
+  std::fprintf(stderr, "kestrand: internal failure in thread %#lx at %.*s:%u: %s\n",
+               static_cast<unsigned long>(pthread_self()), static_cast<int>(file.size()),
+               file.data(), where.line(), message);
 }
 
 OnceCell<PyObject> panic_type_cell;

@@ -271,7 +271,10 @@ PyObject* uuid_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
 PyObject* uuid_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf,
                           PyObject* kwnames) {
   auto* subtype = reinterpret_cast<PyTypeObject*>(type);
-  if (subtype != uuid_type()) {
+  // The class is mutable: code that assigns UUID.__new__ or UUID.__init__
+  // gets the ordinary call that honours them.
+  if (subtype != uuid_type() || subtype->tp_new != uuid_new ||
+      subtype->tp_init != PyBaseObject_Type.tp_init) {
     return call_through_type(type, args, PyVectorcall_NARGS(nargsf), kwnames);
   }
   return enter([&]() -> Result<OwnedRef> {

@@ -380,3 +380,22 @@ def test_subclass_constructor_errors_match():
     with pytest.raises(TypeError) as excinfo:
         Derived()
     assert str(excinfo.value) == ONE_OF
+
+
+def test_init_assigned_to_the_class_is_honoured():
+    """UUID(...) takes a fast call path; it must still run an __init__ that
+    code assigned to the (mutable) class."""
+    calls = []
+
+    def init(self, *args, **kwargs):
+        calls.append((args, kwargs))
+
+    kestrand.UUID.__init__ = init
+    try:
+        u = kestrand.UUID(int=5)
+    finally:
+        del kestrand.UUID.__init__
+    assert calls == [((), {"int": 5})]
+    assert u.int == 5
+    kestrand.UUID(int=6)
+    assert len(calls) == 1
