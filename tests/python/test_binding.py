@@ -10,7 +10,7 @@ import sys
 import pytest
 
 import kestrand
-from uuid_cases import Index
+from uuid_cases import CONSTRUCTORS, Derived, Index
 
 UUID = kestrand.UUID
 SAMPLE = UUID(int=0x00112233445566778899AABBCCDDEEFF)
@@ -80,17 +80,6 @@ CONSTRUCTOR_BINDING_ERRORS = [
 ]
 
 
-class Derived(UUID):
-    pass
-
-
-# The class call, a subclass call and an explicit __new__ call can take
-# different routes into the constructor; all of them bind the same way.
-CONSTRUCTORS = [
-    pytest.param(UUID, id="UUID"),
-    pytest.param(Derived, id="subclass"),
-    pytest.param(lambda *a, **k: UUID.__new__(UUID, *a, **k), id="__new__"),
-]
 
 
 @pytest.mark.parametrize("construct", CONSTRUCTORS)

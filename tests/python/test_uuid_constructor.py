@@ -6,7 +6,7 @@ import uuid
 import pytest
 
 import kestrand
-from uuid_cases import CASE_IDS, CASE_INTS, Index
+from uuid_cases import CASE_IDS, CASE_INTS, CONSTRUCTORS, Derived, Index
 
 UUID = kestrand.UUID
 COUNTING = bytes.fromhex("00112233445566778899aabbccddeeff")
@@ -52,17 +52,6 @@ class Small(int):
     pass
 
 
-class Derived(UUID):
-    pass
-
-
-# A class call, a subclass call and an explicit __new__ call can take
-# different routes into the constructor; all must behave alike.
-CONSTRUCTORS = [
-    pytest.param(UUID, id="UUID"),
-    pytest.param(Derived, id="subclass"),
-    pytest.param(lambda *a, **k: UUID.__new__(UUID, *a, **k), id="__new__"),
-]
 
 
 Fields = collections.namedtuple(

@@ -1,4 +1,4 @@
-"""Shared table of UUID values for the UUID class tests.
+"""Shared table of UUID values and helpers for the UUID class tests.
 
 Each case is (label, 128-bit integer). The table mixes fixed values whose
 properties are worked out by hand (nil, all bits set, the RFC 9562 examples,
@@ -7,6 +7,10 @@ differential tests against the standard library see ordinary data too.
 """
 
 import random
+
+import pytest
+
+import kestrand
 
 RFC_V1 = "c232ab00-9414-11ec-b3c8-9f6bdeced846"
 RFC_V3 = "5df41881-3aed-3515-88a7-2f4a814cf09e"
@@ -94,3 +98,16 @@ class Index:
 
     def __index__(self):
         return self.value
+
+
+class Derived(kestrand.UUID):
+    pass
+
+
+# A class call, a subclass call and an explicit __new__ call take different
+# routes into the constructor; all must bind and behave alike.
+CONSTRUCTORS = [
+    pytest.param(kestrand.UUID, id="UUID"),
+    pytest.param(Derived, id="subclass"),
+    pytest.param(lambda *a, **k: kestrand.UUID.__new__(kestrand.UUID, *a, **k), id="__new__"),
+]
