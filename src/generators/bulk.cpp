@@ -2,8 +2,8 @@
 // into one buffer reserved at its final size, then turned into a list once the
 // lock is back. The buffer belongs to the call and is freed on every path, and
 // a failure part way returns no list at all.
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "generators/functions.hpp"
@@ -57,10 +57,10 @@ std::unique_ptr<typename Items::Slot[]> generate(uint64_t count, MakeValue make)
 }
 
 template <class Items, MakeValue Make, const ParamTable& Params>
-PyObject* bulk(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+PyObject* bulk(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return enter([&]() -> Result<OwnedRef> {
     PyObject* slots[1] = {};
-    TRY_STATUS(bind_fastcall(Params, args, nargsf, kwnames, slots));
+    TRY_STATUS(bind_fastcall(Params, args, nargs, kwnames, slots));
     Result<uint64_t> converted = to_u64(slots[0]);
     if (!converted.ok()) {
       return argument_error("n", std::move(converted).error());

@@ -93,16 +93,14 @@ Status convert(PyObject* const* slots, Inputs& in) {
     in.fields = fields;
   }
   if (PyObject* integer = slots[kInt]; given(integer)) {
-    if (std::optional<UuidValue> small = small_int_value(integer)) {
-      in.int_value = small;
+    in.int_value = small_int_value(integer);
+    if (!in.int_value) {
+      Result<UuidValue> value = to_u128_be(integer);
+      if (!value.ok()) {
+        return argument_error("int", std::move(value).error());
+      }
+      in.int_value = value.value();
     }
-  }
-  if (PyObject* integer = slots[kInt]; given(integer) && !in.int_value) {
-    Result<UuidValue> value = to_u128_be(integer);
-    if (!value.ok()) {
-      return argument_error("int", std::move(value).error());
-    }
-    in.int_value = value.value();
   }
   if (PyObject* version = slots[kVersion]; given(version)) {
     Result<uint64_t> value = to_bounded(version, 0xFF);
