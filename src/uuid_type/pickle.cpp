@@ -19,8 +19,8 @@ constexpr ParamTable kSetstateParams{"__setstate__", "UUID", kStateParam, 0, 1};
 constexpr std::string_view kMemoParam[] = {"_memo"};
 constexpr ParamTable kDeepcopyParams{"__deepcopy__", "UUID", kMemoParam, 0, 1};
 
-// The constructor arguments are the same for every UUID, so one shared tuple
-// serves all of them; pickle then writes it once per stream and refers back.
+// The constructor arguments are the same for every UUID, so one shared
+// (immutable) tuple serves every call instead of a new one each time.
 OnceCell<PyObject> newargs_cell;
 
 Result<OwnedRef> newargs() {
