@@ -386,6 +386,7 @@ def bulk_cases(settings: Settings, table: Table) -> dict[str, float | None]:
 
 GETRANDOM_C = r"""
 #include <errno.h>
+#include <pthread.h>
 #include <sys/random.h>
 #include <time.h>
 
@@ -402,6 +403,27 @@ double getrandom_ns_per_call(long n) {
     clock_gettime(CLOCK_MONOTONIC, &end);
     return ((double)(end.tv_sec - start.tv_sec) * 1e9 + (double)(end.tv_nsec - start.tv_nsec)) / (double)n;
 }
+
+/* The same, with a shared counter bumped under a lock before each call: what
+   any generator pays whose values are ordered across threads. */
+static pthread_mutex_t shared_lock = PTHREAD_MUTEX_INITIALIZER;
+static unsigned long shared_counter;
+
+double getrandom_shared_counter_ns_per_call(long n) {
+    unsigned char buf[16];
+    struct timespec start, end;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (long i = 0; i < n; i++) {
+        pthread_mutex_lock(&shared_lock);
+        shared_counter++;
+        pthread_mutex_unlock(&shared_lock);
+        if (getrandom(buf, sizeof buf, 0) != (long)sizeof buf) {
+            return -(double)errno;
+        }
+    }
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    return ((double)(end.tv_sec - start.tv_sec) * 1e9 + (double)(end.tv_nsec - start.tv_nsec)) / (double)n;
+}
 """
 
 
@@ -410,6 +432,7 @@ class GetrandomProbe:
 
     def __init__(self) -> None:
         self.run: Callable[[int], float] | None = None
+        self.run_shared_counter: Callable[[int], float] | None = None
         self.note = ""
         self._dir = tempfile.TemporaryDirectory(prefix="kestrand-bench-")
         compiler = os.environ.get("CC") or next((c for c in ("cc", "gcc", "clang") if shutil.which(c)), None)
@@ -419,14 +442,18 @@ class GetrandomProbe:
         src, lib = Path(self._dir.name, "floor.c"), Path(self._dir.name, "floor.so")
         src.write_text(GETRANDOM_C)
         build = subprocess.run(
-            [compiler, "-O2", "-shared", "-fPIC", "-o", str(lib), str(src)], capture_output=True, text=True
+            [compiler, "-O2", "-shared", "-fPIC", "-pthread", "-o", str(lib), str(src)],
+            capture_output=True,
+            text=True,
         )
         if build.returncode != 0:
             self.note = f"compiling the probe failed: {build.stderr.strip()[:200]}"
             return
         probe = ctypes.CDLL(str(lib))
-        probe.getrandom_ns_per_call.restype = ctypes.c_double
-        probe.getrandom_ns_per_call.argtypes = [ctypes.c_long]
+        for function in (probe.getrandom_ns_per_call, probe.getrandom_shared_counter_ns_per_call):
+            function.restype = ctypes.c_double
+            function.argtypes = [ctypes.c_long]
+        self.run_shared_counter = probe.getrandom_shared_counter_ns_per_call
         # ctypes releases the interpreter lock during the call, so the probe
         # also runs in parallel threads.
         self.run = probe.getrandom_ns_per_call
@@ -500,6 +527,11 @@ def thread_report(settings: Settings, probe: GetrandomProbe) -> str:
     run = probe.run
     label = f"  getrandom x {n:,} (C probe):"
     lines.append(f"{label} {scaling(lambda: run(n), settings)}" if run is not None else f"{label} n/a")
+    # Version 7 values are ordered across threads, so each one passes through
+    # one shared lock; this probe shows what that alone costs on this machine.
+    shared = probe.run_shared_counter
+    label = f"  getrandom + shared locked counter x {n:,} (C probe):"
+    lines.append(f"{label} {scaling(lambda: shared(n), settings)}" if shared is not None else f"{label} n/a")
     return "\n".join(lines)
 
 
