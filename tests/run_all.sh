@@ -94,6 +94,28 @@ cpp_suite() {
     "$venv/bin/ctest" --test-dir build/cpp --output-on-failure
 }
 
+# A second compiler keeps the sources portable: where clang is installed, the
+# module and the C++ tests are built with it too (warnings as errors) and the
+# Python tests run against that build.
+clang_suite() {
+    if ! command -v clang++ >/dev/null 2>&1; then
+        stage "clang build: skipped (clang++ not installed)"
+        return
+    fi
+    local venv="$ROOT/build/venv-3.12"
+    stage "clang build: module and C++ tests in build/clang"
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check cmake ninja
+    CC=clang CXX=clang++ "$venv/bin/cmake" -S . -B build/clang -G Ninja \
+        -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
+        -DCMAKE_BUILD_TYPE=Release \
+        -DKESTRAND_BUILD_TESTS=ON -DKESTRAND_WERROR=ON \
+        -DPython_EXECUTABLE="$venv/bin/python"
+    "$venv/bin/cmake" --build build/clang --parallel "$(nproc)"
+    "$venv/bin/ctest" --test-dir build/clang --output-on-failure
+    stage "clang build: pytest tests/python"
+    PYTHONPATH="$ROOT/build/clang" "$venv/bin/python" -m pytest -q tests/python
+}
+
 stage "System packages"
 ensure_apt_packages
 
@@ -102,5 +124,6 @@ for ver in "${PYTHON_VERSIONS[@]}"; do
 done
 
 cpp_suite
+clang_suite
 
 stage "All tests passed"

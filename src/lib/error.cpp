@@ -16,15 +16,15 @@ constexpr const char kPanicDoc[] =
     "Like SystemExit, it derives from BaseException rather than Exception, so that it "
     "usually propagates all the way up and ends the interpreter.";
 
-void write_diagnostic(const char* message, const std::source_location& where) {
+void write_diagnostic(const char* message, const SourceLocation& where) {
   // Source paths are shown from the project's src/ folder on.
-  std::string_view file = where.file_name();
+  std::string_view file = where.file;
   if (size_t src = file.rfind("src/"); src != std::string_view::npos) {
     file.remove_prefix(src);
   }
   std::fprintf(stderr, "kestrand: internal failure in thread %#lx at %.*s:%u: %s\n",
                static_cast<unsigned long>(pthread_self()), static_cast<int>(file.size()),
-               file.data(), where.line(), message);
+               file.data(), where.line, message);
 }
 
 OnceCell<PyObject> panic_type_cell;
@@ -54,12 +54,12 @@ std::string utf8_with_replacement(PyObject* text) {
 
 }  // namespace
 
-void panic(std::string message, std::source_location where) {
+void panic(std::string message, SourceLocation where) {
   write_diagnostic(message.c_str(), where);
   throw Panic{std::move(message)};
 }
 
-void abort_process(const char* message, std::source_location where) {
+void abort_process(const char* message, SourceLocation where) {
   write_diagnostic(message, where);
   std::fflush(stderr);
   std::abort();
@@ -138,7 +138,7 @@ Error fetch_error() {
   return Error::ready(std::move(pending));
 }
 
-PyObject* must(PyObject* result, std::source_location where) {
+PyObject* must(PyObject* result, SourceLocation where) {
   if (result == nullptr) {
     PyErr_Print();
     panic("Python API call failed", where);

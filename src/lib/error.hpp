@@ -10,7 +10,6 @@
 
 #include <Python.h>
 
-#include <source_location>
 #include <string>
 #include <string_view>
 
@@ -52,6 +51,18 @@ class Error {
   OwnedRef exception_;
 };
 
+// SourceLocation: where an internal failure arose, for its diagnostic. (The
+// compilers' builtins rather than std::source_location, which some C++20
+// toolchains still lack.)
+struct SourceLocation {
+  const char* file;
+  unsigned line;
+  static constexpr SourceLocation current(const char* file = __builtin_FILE(),
+                                          unsigned line = __builtin_LINE()) {
+    return {file, line};
+  }
+};
+
 // Panic: an internal failure unwinding to the entry guard.
 struct Panic {
   std::string message;
@@ -60,12 +71,12 @@ struct Panic {
 // panic: writes the diagnostic (thread, source location, message) to standard
 // error and unwinds to the entry guard, which raises PanicException.
 [[noreturn]] void panic(std::string message,
-                        std::source_location where = std::source_location::current());
+                        SourceLocation where = SourceLocation::current());
 
 // abort_process: for failures inside allocation slots, which cannot report an
 // exception: writes the diagnostic and ends the process.
 [[noreturn]] void abort_process(const char* message,
-                                std::source_location where = std::source_location::current());
+                                SourceLocation where = SourceLocation::current());
 
 // raise_error: sets `error` as the interpreter's current exception. A failure
 // while doing so leaves the interpreter's own error pending instead.
@@ -85,7 +96,7 @@ Error fetch_error();
 
 // must: for interpreter calls that must not fail (creating a result object).
 // On failure prints the pending error and panics with "Python API call failed".
-PyObject* must(PyObject* result, std::source_location where = std::source_location::current());
+PyObject* must(PyObject* result, SourceLocation where = SourceLocation::current());
 
 // conversion_error: TypeError "'<type>' object cannot be converted to '<target>'".
 Error conversion_error(PyObject* object, std::string_view target);
