@@ -663,3 +663,35 @@ def test_uuid7_keeps_increasing_when_the_clock_steps_back(tmp_path):
     # Once the clock is past the stored millisecond again, it is followed.
     resumed_ms, _ = v7_fields(result["resumed"][0])
     assert last_ms < resumed_ms <= result["clock_ms"]
+
+
+def test_fork_while_another_thread_holds_the_version_7_lock(run_with_shim):
+    # A bulk call reseeds its counter under the version 7 lock, with the
+    # interpreter lock released; here the random source takes 300 ms for that
+    # 8-byte request. A fork in that moment must not hand the child a lock
+    # that no thread of the child will ever release.
+    result, _ = run_with_shim(
+        """
+        import threading, time
+
+        _set("KESTRAND_SHIM_CLOCK", PARAMS["t"])
+        _set("KESTRAND_SHIM_GETRANDOM", "pass,len=8,delay_ms=300")
+        worker = threading.Thread(target=kestrand.uuid7_bulk, args=(3,))
+        worker.start()
+        time.sleep(0.1)
+        pid = os.fork()
+        if pid == 0:
+            kestrand.uuid7()
+            os._exit(0)
+        deadline = time.monotonic() + 10
+        while not (done := os.waitpid(pid, os.WNOHANG))[0] and time.monotonic() < deadline:
+            time.sleep(0.01)
+        if not done[0]:
+            os.kill(pid, 9)
+            os.waitpid(pid, 0)
+        worker.join()
+        report({"child_finished": bool(done[0]), "status": done[1]})
+        """,
+        t=AT_FUTURE,
+    )
+    assert result == {"child_finished": True, "status": 0}

@@ -33,6 +33,9 @@
  *     chunk=N    (getrandom) largest number of bytes one call delivers
  *     fill=seq   (getrandom) bytes delivered are 0, 1, 2, ... counted across
  *                calls instead of random, so a test can predict the UUID
+ *     delay_ms=N (getrandom) the call takes N ms longer, as a kernel whose
+ *                random pool is not ready yet would block
+ *     len=N      (getrandom) MODE and delay apply only to requests of N bytes
  *
  * Call counts (for skip and times) and the fill=seq counter restart whenever
  * the variable's text changes; text after '#' is ignored, so appending a new
@@ -67,6 +70,8 @@ struct setting {
     long long skip;
     long long times; /* -1: unlimited */
     long long chunk; /* 0: no limit */
+    long long delay_ms;
+    long long only_len; /* 0: every request */
     int fill_seq;
 };
 
@@ -124,6 +129,10 @@ static void parse_setting(const char* text, struct setting* out, long long defau
             out->times = strtoll(part + 6, NULL, 10);
         } else if (strncmp(part, "chunk=", 6) == 0) {
             out->chunk = strtoll(part + 6, NULL, 10);
+        } else if (strncmp(part, "delay_ms=", 9) == 0) {
+            out->delay_ms = strtoll(part + 9, NULL, 10);
+        } else if (strncmp(part, "len=", 4) == 0) {
+            out->only_len = strtoll(part + 4, NULL, 10);
         } else if (strcmp(part, "fill=seq") == 0) {
             out->fill_seq = 1;
         }
@@ -199,7 +208,8 @@ ssize_t getrandom(void* buffer, size_t length, unsigned int flags) {
     if (strcmp(setting.mode, "short") == 0 && setting.chunk == 0) {
         setting.chunk = 3;
     }
-    int applies = mode_applies(&getrandom_tracker, text, &setting);
+    int applies = (setting.only_len == 0 || (size_t)setting.only_len == length) &&
+                  mode_applies(&getrandom_tracker, text, &setting);
     const char* mode = applies ? setting.mode : "pass";
     if (strcmp(mode, "eintr") == 0) {
         result = -1;
@@ -236,10 +246,23 @@ ssize_t getrandom(void* buffer, size_t length, unsigned int flags) {
     }
     record(length, result);
     pthread_mutex_unlock(&shim_lock);
+    if (applies && setting.delay_ms > 0) {
+        struct timespec pause = {setting.delay_ms / 1000, (setting.delay_ms % 1000) * 1000000};
+        while (nanosleep(&pause, &pause) == -1 && errno == EINTR) {
+        }
+    }
     if (result == -1) {
         errno = error;
     }
     return result;
+}
+
+/* The shim's own lock must not be copied into a child while taken. */
+static void lock_for_fork(void) { pthread_mutex_lock(&shim_lock); }
+static void unlock_after_fork(void) { pthread_mutex_unlock(&shim_lock); }
+
+__attribute__((constructor)) static void register_fork_handlers(void) {
+    pthread_atfork(lock_for_fork, unlock_after_fork, unlock_after_fork);
 }
 
 void kestrand_shim_reset_log(void) {
