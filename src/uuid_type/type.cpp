@@ -1,4 +1,4 @@
-// The UUID type object, made once from a type spec and kept for the life of
+// The UUID type object, made once from a PyType_Spec and kept for the life of
 // the process.
 #include "lib/error.hpp"
 #include "lib/once.hpp"
@@ -36,15 +36,15 @@ Result<PyTypeObject*> make_type() {
       {Py_tp_dealloc, slot_fn(uuid_dealloc)},
       {0, nullptr},
   };
-  static PyType_Spec spec = {
+  static PyType_Spec uuid_type_spec = {
       "kestrand.UUID", static_cast<int>(sizeof(UuidObject)), 0, Py_TPFLAGS_BASETYPE, slots,
   };
-  PyObject* type = PyType_FromSpec(&spec);
+  PyObject* type = PyType_FromSpec(&uuid_type_spec);
   if (type == nullptr) {
     return fetch_error();
   }
-  // UUID(...) calls skip building an argument tuple and dict. The type spec
-  // has no slot for this on the interpreters supported, so it is set here,
+  // UUID(...) calls skip building an argument tuple and dict. PyType_Slot has
+  // no entry for this on the interpreters supported, so it is set here,
   // before the type is used.
   auto* uuid = reinterpret_cast<PyTypeObject*>(type);
   uuid->tp_vectorcall = uuid_vectorcall;
