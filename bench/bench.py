@@ -20,6 +20,7 @@ from __future__ import annotations
 import argparse
 import ctypes
 import gc
+import hashlib
 import os
 import pickle
 import platform
@@ -316,7 +317,67 @@ def generator_cases(settings: Settings, table: Table) -> dict[str, float | None]
     r = measure(v7, settings)
     table.add("uuid7()", r)
     mine["uuid7"] = r["kestrand"]
+
+    k1, k1mc = kfunc("uuid1"), kfunc("uuid_v1mc")
+    v1: dict[str, Entry] = {
+        "kestrand": (call, {"f": k1}) if k1 else None,
+        "stdlib": (call, {"f": uuid.uuid1}),
+        "uuid_utils": (call, {"f": uuid_utils.uuid1}) if uuid_utils else None,
+    }
+    r = measure(v1, settings)
+    table.add("uuid1()", r)
+    mine["uuid1"] = r["kestrand"]
+    # A random multicast node instead of the host's; the standard library's
+    # nearest equivalent is plain uuid1().
+    v1mc: dict[str, Entry] = {
+        "kestrand": (call, {"f": k1mc}) if k1mc else None,
+        "stdlib": (call, {"f": uuid.uuid1}),
+    }
+    r = measure(v1mc, settings)
+    table.add("uuid_v1mc() (stdlib: uuid1())", r)
+    mine["uuid_v1mc"] = r["kestrand"]
+
+    name_call = "f(ns, name)"
+    kns = kestrand.UUID(SAMPLE_HEX) if kestrand is not None else None
+    for version in (3, 5):
+        fname = f"uuid{version}"
+        kf = kfunc(fname)
+        entries: dict[str, Entry] = {
+            "kestrand": (name_call, {"f": kf, "ns": kns, "name": b"python.org"}) if kf else None,
+            "stdlib": (name_call, {"f": getattr(uuid, fname), "ns": uuid.NAMESPACE_DNS, "name": "python.org"}),
+            "uuid_utils": (
+                name_call,
+                {"f": getattr(uuid_utils, fname), "ns": uuid_utils.NAMESPACE_DNS, "name": "python.org"},
+            )
+            if uuid_utils
+            else None,
+        }
+        r = measure(entries, settings)
+        table.add(f'{fname}(ns, "python.org")', r)
+        mine[fname] = r["kestrand"]
     return mine
+
+
+def digest_report(settings: Settings) -> str:
+    """Throughput of uuid3/uuid5 on a 1 MiB name against hashlib on the same
+    bytes: the cost of the digests' block compression, per byte."""
+    size = 1 << 20
+    name = random.Random(1).randbytes(size)
+    ns_bytes = uuid.UUID(SAMPLE_HEX).bytes
+    lines = [f"\nDigest throughput on a {size >> 20} MiB name (MB/s; ratio = kestrand / hashlib):"]
+    for fname, algorithm in (("uuid3", "md5"), ("uuid5", "sha1")):
+        kf = kfunc(fname)
+        h = getattr(hashlib, algorithm)
+        entries: dict[str, Entry] = {
+            "kestrand": ("f(ns, name)", {"f": kf, "ns": kestrand.UUID(bytes=ns_bytes), "name": name}) if kf else None,
+            "stdlib": ("h(name).digest()", {"h": h, "name": name}),
+        }
+        r = measure(entries, settings)
+        mine, theirs = r["kestrand"], r["stdlib"]
+        rate = lambda ns: f"{size / ns * 1e3:8.0f}" if ns else "     n/a"  # noqa: E731
+        ratio = f"{theirs / mine:.2f}x" if mine and theirs else "n/a"
+        lines.append(f"  {fname} / hashlib.{algorithm:<5} {rate(mine)} vs {rate(theirs)}  {ratio}")
+    return "\n".join(lines)
 
 
 def bulk_cases(settings: Settings, table: Table) -> dict[str, float | None]:
@@ -484,6 +545,19 @@ def floor_report(floor: float | None, note: str, costs: dict[str, float | None])
     return "\n".join(lines)
 
 
+def v1mc_report(floor: float | None, singles: dict[str, float | None]) -> str:
+    """uuid_v1mc() makes no system call: compare it with what uuid4() costs
+    beyond its getrandom floor (the call, the object, the layout)."""
+    v4, v1mc = singles.get("uuid4"), singles.get("uuid_v1mc")
+    if not (floor and v4 and v1mc) or v4 <= floor:
+        return "\nuuid_v1mc() vs uuid4() minus the floor: n/a"
+    rest = v4 - floor
+    return (
+        f"\nuuid_v1mc() {fmt_time(v1mc)} vs uuid4() minus the floor {fmt_time(rest)}: "
+        f"{v1mc / rest:.2f}x"
+    )
+
+
 # --------------------------------------------------------------------------
 # threads: the bulk functions release the interpreter lock while generating
 
@@ -571,6 +645,8 @@ def main() -> None:
     floor = probe.floor_ns(settings)
     costs = {"uuid4()": singles.get("uuid4"), "uuid7()": singles.get("uuid7"), **bulks}
     print(floor_report(floor, probe.note, costs))
+    print(v1mc_report(floor, singles))
+    print(digest_report(settings))
     print(thread_report(settings, probe))
 
 

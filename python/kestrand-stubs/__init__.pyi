@@ -12,9 +12,13 @@ _FieldsTuple: TypeAlias = tuple[int, int, int, int, int, int]
 
 __all__ = [
     "UUID",
+    "uuid3",
+    "uuid5",
     "uuid4_bulk",
     "uuid4_as_strings_bulk",
     "uuid4",
+    "uuid1",
+    "uuid_v1mc",
     "uuid7_bulk",
     "uuid7_as_strings_bulk",
     "uuid7",
@@ -95,6 +99,26 @@ class UUID:
     def __getnewargs__(self) -> tuple[None, None, None, None, _Int, None]: ...
     def __copy__(self) -> UUID: ...
     def __deepcopy__(self, _memo: dict[Any, Any]) -> UUID: ...
+
+def uuid3(namespace: UUID, name: _Bytes) -> UUID:
+    """Return the version 3 UUID of a namespace and a name: MD5 of the
+    namespace's 16 bytes followed by the name's bytes."""
+
+def uuid5(namespace: UUID, name: _Bytes) -> UUID:
+    """Return the version 5 UUID of a namespace and a name: SHA-1 of the
+    namespace's 16 bytes followed by the name's bytes."""
+
+def uuid1(node: SupportsIndex | None = None, clock_seq: SupportsIndex | None = None) -> UUID:
+    """Return a time-based (version 1) UUID.
+
+    ``node`` defaults to ``uuid.getnode()`` (asked on every call) and only its
+    low 48 bits are used; ``clock_seq`` (0 to 65535, low 14 bits used)
+    defaults to the process's clock sequence, which steps by one per call.
+    """
+
+def uuid_v1mc() -> UUID:
+    """Return a version 1 UUID with a random multicast node, drawn from a
+    per-thread generator, and the process's clock sequence."""
 
 def uuid4() -> UUID:
     """Return a random (version 4) UUID."""

@@ -83,11 +83,6 @@ constexpr ParamTable kUuid7BulkParams{"uuid7_bulk", "", kCountParam, 0, 1};
 constexpr ParamTable kUuid4StringsParams{"uuid4_as_strings_bulk", "", kCountParam, 0, 1};
 constexpr ParamTable kUuid7StringsParams{"uuid7_as_strings_bulk", "", kCountParam, 0, 1};
 
-template <PyObject* (*Function)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)>
-PyCFunction as_cfunction() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
-}
-
 }  // namespace
 
 const PyMethodDef uuid4_bulk_def = {

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "lib/entry.hpp"
+#include "lib/interned.hpp"
 #include "lib/once.hpp"
 #include "lib/registration.hpp"
 #include "uuid_type/object.hpp"
@@ -31,12 +32,6 @@ std::atomic<int64_t> owning_interpreter{-1};
 OnceCell<PyObject> module_cell;
 OnceCell<PyObject> all_name_cell;
 OnceCell<PyObject> name_name_cell;
-
-PyObject* interned(OnceCell<PyObject>& cell, const char* text) {
-  return cell
-      .get_or_init([&]() -> Result<PyObject*> { return must(PyUnicode_InternFromString(text)); })
-      .value();
-}
 
 Status check_interpreter() {
   int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());

@@ -1,11 +1,9 @@
 """The generators when the operating system fails them, injected for real.
 
-Each test runs a short program in a fresh interpreter whose C library calls
-getrandom() and clock_gettime() are replaced by tests/shim/failing_os.c
-(preloaded with LD_PRELOAD), so the module under test is the unmodified build.
-The program switches the shim's behaviour through environment variables around
-each call and reports what happened as JSON: the value made (simple forms), or
-the exception's type and args, and the getrandom() requests the call made.
+Each test runs a short program in a fresh interpreter under the failing-OS
+shim (os_shim.py), which reports what each call did as JSON: the value made
+(simple forms), or the exception's type and args, and the getrandom() requests
+the call made.
 
 With a fixed clock and counting bytes from the shim in place of random ones,
 version 4 and version 7 values are fully predictable, so the state that
@@ -14,40 +12,23 @@ version 7 keeps across failures is checked value by value.
 
 from __future__ import annotations
 
-import glob
-import json
 import os
-import shutil
-import subprocess
-import sys
-import textwrap
-from pathlib import Path
 
 import pytest
 
-from uuid_layout import seed_from_draw, v4_from_draw, v7_fields, v7_hex
-
-SHIM_SOURCE = Path(__file__).resolve().parent.parent / "shim" / "failing_os.c"
-
-ENTROPY = "could not retrieve random bytes for uuid: "
-CAUSALITY = (
-    "Getting elapsed time since UNIX_EPOCH. If this fails, we've somehow violated causality: "
+from os_shim import (
+    AT_FUTURE,
+    AT_FUTURE_PLUS_1MS,
+    CAUSALITY,
+    ENTROPY,
+    FUTURE_MS,
+    SEQ,
+    UNDER_ASAN,
+    libfaketime,
+    panic_of,
+    run_program,
 )
-PANIC = "pyo3_runtime.PanicException"
-
-# The sanitizer build runs with the AddressSanitizer runtime preloaded; the
-# child processes inherit it.
-UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
-
-# A clock reading far ahead of the real one (2100-01-01T00:00:00Z): a call that
-# the shim lets through to the real clock then reads a time behind the stored
-# millisecond, just as a fixed clock would.
-FUTURE_S = 4102444800
-FUTURE_MS = FUTURE_S * 1000
-AT_FUTURE = f"fixed:{FUTURE_S}:0"
-AT_FUTURE_PLUS_1MS = f"fixed:{FUTURE_S}:1000000"
-
-SEQ = bytes(range(256))  # what the shim's fill=seq delivers, call after call
+from uuid_layout import seed_from_draw, v4_from_draw, v7_fields, v7_hex
 
 GENERATORS = [
     ("uuid4",),
@@ -60,125 +41,6 @@ GENERATORS = [
 BULK_V4 = ["uuid4_bulk", "uuid4_as_strings_bulk"]
 BULK_V7 = ["uuid7_bulk", "uuid7_as_strings_bulk"]
 BULK = BULK_V4 + BULK_V7
-
-# Runs at the top of every program: the helpers the test bodies use.
-PRELUDE = r'''
-import ctypes, json, os, sys
-import kestrand
-
-PARAMS = json.loads(sys.argv[1])
-_shim = ctypes.CDLL(os.environ["KESTRAND_SHIM_LIBRARY"]) if os.environ.get("KESTRAND_SHIM_LIBRARY") else None
-if _shim is not None:
-    _shim.kestrand_shim_getrandom_log.restype = ctypes.c_longlong
-_tag = 0
-
-
-def _set(name, setting):
-    # A fresh tag re-arms the shim's call counts even for an unchanged setting.
-    global _tag
-    if setting is None:
-        os.environ.pop(name, None)
-    else:
-        _tag += 1
-        os.environ[name] = f"{setting}#{_tag}"
-
-
-def _encode(value):
-    if isinstance(value, kestrand.UUID):
-        return value.hex
-    if isinstance(value, list):
-        return [_encode(item) for item in value]
-    return value
-
-
-def _requests():
-    size = 256
-    lengths, results = (ctypes.c_longlong * size)(), (ctypes.c_longlong * size)()
-    count = _shim.kestrand_shim_getrandom_log(lengths, results, size)
-    log = [[lengths[i], results[i]] for i in range(min(count, size))]
-    return log if count <= size else log + [["calls", count]]
-
-
-def attempt(name, *args, getrandom=None, clock=None):
-    """kestrand.<name>(*args) with the OS behaving as given."""
-    function = getattr(kestrand, name)
-    _shim.kestrand_shim_reset_log()
-    _set("KESTRAND_SHIM_GETRANDOM", getrandom)
-    _set("KESTRAND_SHIM_CLOCK", clock)
-    try:
-        outcome = {"value": _encode(function(*args))}
-    except BaseException as error:
-        outcome = {"raised": f"{type(error).__module__}.{type(error).__qualname__}",
-                   "args": list(error.args)}
-    finally:
-        _set("KESTRAND_SHIM_GETRANDOM", None)
-        _set("KESTRAND_SHIM_CLOCK", None)
-    outcome["requests"] = _requests()
-    return outcome
-
-
-def report(result):
-    print(json.dumps(result))
-'''
-
-
-def _compiler() -> str | None:
-    for name in (os.environ.get("CC"), "cc", "gcc", "clang"):
-        if name and shutil.which(name):
-            return shutil.which(name)
-    return None
-
-
-@pytest.fixture(scope="session")
-def shim_library(tmp_path_factory) -> Path:
-    compiler = _compiler()
-    if compiler is None:
-        pytest.skip("no C compiler to build the failing-OS shim")
-    library = tmp_path_factory.mktemp("shim") / "failing_os.so"
-    build = subprocess.run(
-        [compiler, "-shared", "-fPIC", "-O2", "-o", str(library), str(SHIM_SOURCE), "-ldl"],
-        capture_output=True,
-        text=True,
-    )
-    assert build.returncode == 0, build.stderr
-    return library
-
-
-def _run(body: str, params, preload: str, extra_env: dict[str, str]):
-    env = {k: v for k, v in os.environ.items() if not k.startswith(("KESTRAND_SHIM_", "FAKETIME"))}
-    # The child imports the same build of the module as this process.
-    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
-    # Keep a sanitizer runtime that is already preloaded in front.
-    env["LD_PRELOAD"] = " ".join(filter(None, [os.environ.get("LD_PRELOAD", ""), preload]))
-    env.update(extra_env)
-    program = PRELUDE + textwrap.dedent(body)
-    proc = subprocess.run(
-        [sys.executable, "-c", program, json.dumps(params)],
-        capture_output=True,
-        text=True,
-        env=env,
-        timeout=300,
-    )
-    assert proc.returncode == 0, f"child failed ({proc.returncode}):\n{proc.stderr}"
-    return json.loads(proc.stdout.splitlines()[-1]), proc.stderr
-
-
-@pytest.fixture
-def run_with_shim(shim_library):
-    """run(body, **params) -> (reported result, stderr) of a program under the shim."""
-
-    def run(body: str, **params):
-        return _run(body, params, str(shim_library), {"KESTRAND_SHIM_LIBRARY": str(shim_library)})
-
-    return run
-
-
-def panic_of(outcome) -> str:
-    """The message of the PanicException an attempt raised."""
-    assert outcome.get("raised") == PANIC, outcome
-    assert len(outcome["args"]) == 1
-    return outcome["args"][0]
-
 
 def assert_valid(value, version: str, count: int | None = None):
     """A fresh value (or list of values) of the version, in simple form."""
@@ -605,18 +467,12 @@ def test_largest_accepted_count_is_not_a_capacity_overflow(run_with_shim, name, 
 # --- a clock that steps back, through libfaketime ------------------------------
 
 
-def _libfaketime() -> str | None:
-    candidates = sorted(glob.glob("/usr/lib/*/faketime/libfaketime.so.1"))
-    candidates += sorted(glob.glob("/usr/lib/faketime/libfaketime.so.1"))
-    return candidates[0] if candidates else None
-
-
-@pytest.mark.skipif(_libfaketime() is None, reason="libfaketime is not installed")
+@pytest.mark.skipif(libfaketime() is None, reason="libfaketime is not installed")
 @pytest.mark.skipif(UNDER_ASAN, reason="libfaketime and the AddressSanitizer runtime deadlock at start")
 def test_uuid7_keeps_increasing_when_the_clock_steps_back(tmp_path):
     offset_file = tmp_path / "faketime"
     offset_file.write_text("+0\n")
-    result, _ = _run(
+    result, _ = run_program(
         """
         import time
 
@@ -642,7 +498,7 @@ def test_uuid7_keeps_increasing_when_the_clock_steps_back(tmp_path):
                 "step": now - stepped, "clock_ms": int(time.time() * 1000)})
         """,
         {"file": str(offset_file)},
-        _libfaketime(),
+        libfaketime(),
         {
             "FAKETIME_TIMESTAMP_FILE": str(offset_file),
             "FAKETIME_NO_CACHE": "1",

@@ -35,6 +35,12 @@ assert_type(kestrand.uuid4_bulk(3), list[UUID])
 assert_type(kestrand.uuid7_bulk(n=3), list[UUID])
 assert_type(kestrand.uuid4_as_strings_bulk(3), list[str])
 assert_type(kestrand.uuid7_as_strings_bulk(True), list[str])
+assert_type(kestrand.uuid1(), UUID)
+assert_type(kestrand.uuid1(0x123456789ABC, clock_seq=5), UUID)
+assert_type(kestrand.uuid1(node=None, clock_seq=None), UUID)
+assert_type(kestrand.uuid_v1mc(), UUID)
+assert_type(kestrand.uuid3(u, b"python.org"), UUID)
+assert_type(kestrand.uuid5(namespace=u, name=b""), UUID)
 
 # Every constructor form, by keyword and by position.
 v = UUID("6ba7b810-9dad-11d1-80b4-00c04fd430c8")
@@ -115,6 +121,10 @@ maybe: None = u.version  # E: assignment
 u < 1  # E: operator
 strings: list[kestrand.UUID] = kestrand.uuid4_as_strings_bulk(2)  # E: assignment
 u.__setstate__(bytes(16), 1)  # E: call-arg
+kestrand.uuid5(u, "python.org")  # E: arg-type
+kestrand.uuid3("6ba7b810-9dad-11d1-80b4-00c04fd430c8", b"x")  # E: arg-type
+kestrand.uuid1(node="00:11:22:33:44:55")  # E: arg-type
+kestrand.uuid_v1mc(1)  # E: call-arg
 """
 
 ERROR_LINE = re.compile(r"^(?P<file>[^:]+):(?P<line>\d+): error: .*\[(?P<code>[a-z-]+)\]$")

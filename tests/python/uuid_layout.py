@@ -57,3 +57,39 @@ def v7_fields(simple: str) -> tuple[int, int]:
         | int.from_bytes(value[9:12], "big")
     )
     return ms, counter
+
+
+def chacha_words(key: bytes, block: int, count: int, rounds: int = 12) -> list[int]:
+    """`count` words of the ChaCha keystream from block `block` on, stream 0:
+    the generator behind uuid_v1mc's nodes, for predicting them."""
+    mask = 0xFFFFFFFF
+
+    def rotl(x, n):
+        return ((x << n) | (x >> (32 - n))) & mask
+
+    def quarter(s, a, b, c, d):
+        s[a] = (s[a] + s[b]) & mask; s[d] = rotl(s[d] ^ s[a], 16)  # noqa: E702
+        s[c] = (s[c] + s[d]) & mask; s[b] = rotl(s[b] ^ s[c], 12)  # noqa: E702
+        s[a] = (s[a] + s[b]) & mask; s[d] = rotl(s[d] ^ s[a], 8)  # noqa: E702
+        s[c] = (s[c] + s[d]) & mask; s[b] = rotl(s[b] ^ s[c], 7)  # noqa: E702
+
+    key_words = [int.from_bytes(key[i : i + 4], "little") for i in range(0, 32, 4)]
+    words: list[int] = []
+    while len(words) < count:
+        counter = block & ((1 << 64) - 1)
+        initial = [0x61707865, 0x3320646E, 0x79622D32, 0x6B206574, *key_words,
+                   counter & mask, counter >> 32, 0, 0]
+        s = list(initial)
+        for _ in range(rounds // 2):
+            quarter(s, 0, 4, 8, 12); quarter(s, 1, 5, 9, 13)  # noqa: E702
+            quarter(s, 2, 6, 10, 14); quarter(s, 3, 7, 11, 15)  # noqa: E702
+            quarter(s, 0, 5, 10, 15); quarter(s, 1, 6, 11, 12)  # noqa: E702
+            quarter(s, 2, 7, 8, 13); quarter(s, 3, 4, 9, 14)  # noqa: E702
+        words += [(x + y) & mask for x, y in zip(s, initial)]
+        block += 1
+    return words[:count]
+
+
+def v1mc_node(low: int, high: int) -> int:
+    """The node uuid_v1mc makes of a 64-bit draw (two words, low first)."""
+    return ((high << 32 | low) & 0xFFFFFFFFFFFF) | 0x010000000000

@@ -1,0 +1,63 @@
+#include "generators/v1_state.hpp"
+
+#include "sources/os_entropy.hpp"
+
+namespace kestrand {
+namespace {
+
+constexpr V1Sources kOsSources = {wall_clock_now, fill_entropy};
+constinit V1ClockSequence process_sequence;
+
+void seed_once(V1ClockSequence& sequence, const V1Sources& sources) {
+  if (sequence.seeded.load(std::memory_order_relaxed)) [[likely]] {
+    return;
+  }
+  bool expected = false;
+  if (!sequence.seeded.compare_exchange_strong(expected, true)) {
+    return;
+  }
+  uint8_t bytes[2] = {};
+  sources.fill(bytes, sizeof bytes);
+  sequence.counter.store(static_cast<uint16_t>(bytes[0] | bytes[1] << 8), std::memory_order_release);
+}
+
+}  // namespace
+
+Node node_of(uint64_t value) noexcept {
+  Node node;
+  for (size_t i = 0; i < node.size(); ++i) {
+    node[i] = static_cast<uint8_t>(value >> (8 * (5 - i)));
+  }
+  return node;
+}
+
+UuidValue v1_value(V1ClockSequence& sequence, const V1Sources& sources, const Node& node,
+                   std::optional<uint16_t> clock_seq) {
+  if (!clock_seq) {
+    seed_once(sequence, sources);
+  }
+  WallTime now = sources.now();
+  uint16_t source =
+      clock_seq ? *clock_seq : sequence.counter.fetch_add(1, std::memory_order_relaxed);
+  uint16_t q = source & 0x3FFF;
+  uint64_t ticks = now.seconds * 10'000'000 + now.nanos / 100 + kGregorianOffset;
+
+  UuidValue value;
+  for (size_t i = 0; i < 4; ++i) {
+    value[i] = static_cast<uint8_t>(ticks >> (8 * (3 - i)));
+  }
+  value[4] = static_cast<uint8_t>(ticks >> 40);
+  value[5] = static_cast<uint8_t>(ticks >> 32);
+  value[6] = static_cast<uint8_t>(0x10 | ((ticks >> 56) & 0x0F));
+  value[7] = static_cast<uint8_t>(ticks >> 48);
+  value[8] = static_cast<uint8_t>(0x80 | (q >> 8));
+  value[9] = static_cast<uint8_t>(q);
+  std::copy(node.begin(), node.end(), value.begin() + 10);
+  return value;
+}
+
+UuidValue make_v1(const Node& node, std::optional<uint16_t> clock_seq) {
+  return v1_value(process_sequence, kOsSources, node, clock_seq);
+}
+
+}  // namespace kestrand

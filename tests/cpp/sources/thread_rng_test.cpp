@@ -1,0 +1,197 @@
+// ThreadRng against the ChaCha12 keystream: what it serves, when it refills
+// and reseeds, and what a failed seed does. The seed source is a fake that
+// hands out seeds the test can predict (request k delivers 32 bytes of value
+// k) and fails the requests the test chose.
+#include "sources/thread_rng.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "lib/error.hpp"
+#include "sources/os_entropy.hpp"
+
+namespace kestrand {
+namespace {
+
+struct FakeSeeds {
+  int requests = 0;
+  std::set<int> failing;  // request indexes that fail
+  int32_t failure = -EIO;
+};
+FakeSeeds seeds;
+
+int32_t fake_fill(void* out, size_t len) noexcept {
+  int index = seeds.requests++;
+  if (seeds.failing.count(index) != 0) {
+    return seeds.failure;
+  }
+  std::memset(out, index + 1, len);
+  return 0;
+}
+
+ChaChaInput key_of_request(int index) {
+  ChaChaInput input{};
+  uint32_t byte = static_cast<uint32_t>(index + 1);
+  for (uint32_t& word : input.key) {
+    word = byte * 0x01010101u;
+  }
+  return input;
+}
+
+// The 64-bit draws a generator keyed like request `index` serves from block
+// `block` on: the keystream as little-endian words, two at a time, low first.
+std::vector<uint64_t> keystream_draws(int index, uint64_t block, size_t count) {
+  ChaChaInput input = key_of_request(index);
+  input.counter = block;
+  std::vector<uint32_t> words;
+  while (words.size() < 2 * count) {
+    uint32_t run[kChaChaRefillWords];
+    chacha_refill_portable(12, input, run);
+    words.insert(words.end(), run, run + kChaChaRefillWords);
+    input.counter += 4;
+  }
+  std::vector<uint64_t> draws;
+  for (size_t i = 0; i < count; ++i) {
+    draws.push_back(words[2 * i] | uint64_t{words[2 * i + 1]} << 32);
+  }
+  return draws;
+}
+
+std::vector<uint64_t> draw(ThreadRng& rng, size_t count) {
+  std::vector<uint64_t> out;
+  for (size_t i = 0; i < count; ++i) {
+    out.push_back(rng.next_u64(fake_fill));
+  }
+  return out;
+}
+
+constexpr size_t kDrawsPerRefill = kChaChaRefillWords / 2;
+constexpr size_t kDrawsBeforeReseed = 256 * kDrawsPerRefill;  // 64 KiB of output
+
+class ThreadRngTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    seeds = FakeSeeds{};
+    rng.seed(fake_fill);
+  }
+  ThreadRng rng;
+};
+
+TEST_F(ThreadRngTest, ServesTheKeystreamOfItsCreationSeed) {
+  EXPECT_EQ(seeds.requests, 1);
+  EXPECT_EQ(draw(rng, 5 * kDrawsPerRefill + 3), keystream_draws(0, 0, 5 * kDrawsPerRefill + 3));
+  EXPECT_EQ(rng.cipher().counter, 24u);  // six refills of four blocks
+  EXPECT_EQ(rng.cipher().stream, 0u);
+}
+
+TEST_F(ThreadRngTest, DrawAtTheLastWordTakesItsHighHalfFromTheNextRefill) {
+  std::vector<uint32_t> words;
+  for (uint64_t d : keystream_draws(0, 0, 2 * kDrawsPerRefill)) {
+    words.push_back(static_cast<uint32_t>(d));
+    words.push_back(static_cast<uint32_t>(d >> 32));
+  }
+  draw(rng, kDrawsPerRefill - 1);  // words 0..61
+  rng.skip_word();                 // word 62
+  ASSERT_EQ(rng.index(), kChaChaRefillWords - 1);
+  EXPECT_EQ(rng.next_u64(fake_fill), words[63] | uint64_t{words[64]} << 32);
+  EXPECT_EQ(rng.index(), 1u);
+  EXPECT_EQ(rng.next_u64(fake_fill), words[65] | uint64_t{words[66]} << 32);
+}
+
+TEST_F(ThreadRngTest, ReseedsAfter64KiBAndThenEvery255Refills) {
+  EXPECT_EQ(draw(rng, kDrawsBeforeReseed), keystream_draws(0, 0, kDrawsBeforeReseed));
+  EXPECT_EQ(seeds.requests, 1);
+  EXPECT_EQ(rng.bytes_until_reseed(), 0);
+
+  EXPECT_EQ(draw(rng, 2 * kDrawsPerRefill), keystream_draws(1, 0, 2 * kDrawsPerRefill));
+  EXPECT_EQ(seeds.requests, 2);
+
+  draw(rng, 254 * kDrawsPerRefill);
+  EXPECT_EQ(seeds.requests, 2);
+  draw(rng, 1);
+  EXPECT_EQ(seeds.requests, 3);
+}
+
+TEST_F(ThreadRngTest, FailedReseedKeepsTheOldKeyAndRetriesLater) {
+  seeds.failing = {1};
+  draw(rng, kDrawsBeforeReseed);
+  // The refill that should reseed cannot; output goes on from the old key.
+  EXPECT_EQ(draw(rng, kDrawsPerRefill), keystream_draws(0, 1024, kDrawsPerRefill));
+  EXPECT_EQ(seeds.requests, 2);
+  EXPECT_EQ(rng.bytes_until_reseed(), ThreadRng::kReseedThreshold - 256);
+
+  draw(rng, 255 * kDrawsPerRefill);
+  EXPECT_EQ(seeds.requests, 2);
+  EXPECT_EQ(draw(rng, 1), keystream_draws(2, 0, 1));
+  EXPECT_EQ(seeds.requests, 3);
+}
+
+TEST(ThreadRngCreation, UnreadableSeedNamesTheSystemError) {
+  const struct {
+    int32_t code;
+    const char* text;
+  } cases[] = {
+      {-EIO, "Input/output error"},
+      {-EAGAIN, "Resource temporarily unavailable"},
+      {-12345, "Unknown error 12345"},
+      {kEntropyErrnoNotPositive, "errno: did not return a positive value"},
+      {kEntropyUnexpected, "unexpected situation"},
+  };
+  for (const auto& c : cases) {
+    seeds = FakeSeeds{};
+    seeds.failing = {0};
+    seeds.failure = c.code;
+    ThreadRng rng;
+    try {
+      rng.seed(fake_fill);
+      ADD_FAILURE() << "no failure for " << c.code;
+    } catch (const Panic& failure) {
+      EXPECT_EQ(failure.message, std::string("could not initialize thread_rng: ") + c.text);
+    }
+  }
+}
+
+TEST(ThreadRngPerThread, EachThreadHasItsOwnGenerator) {
+  std::vector<uint64_t> firsts(4);
+  std::vector<std::thread> threads;
+  for (uint64_t& first : firsts) {
+    threads.emplace_back([&first] { first = thread_rng_u64(); });
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  EXPECT_EQ(std::set<uint64_t>(firsts.begin(), firsts.end()).size(), firsts.size());
+}
+
+// Last: a noted fork stays noted for the rest of the process, and every
+// generator created afterwards reseeds at its first refill. (CTest runs each
+// test in a process of its own.)
+TEST_F(ThreadRngTest, ForkIsNoticedAtTheNextRefillOnly) {
+  draw(rng, 3);
+  note_fork();
+  note_fork();
+  note_fork();
+  // Words already in the buffer are served unchanged...
+  std::vector<uint64_t> first_refill = keystream_draws(0, 0, kDrawsPerRefill);
+  EXPECT_EQ(draw(rng, kDrawsPerRefill - 3),
+            std::vector<uint64_t>(first_refill.begin() + 3, first_refill.end()));
+  EXPECT_EQ(seeds.requests, 1);
+  // ...and the next refill reseeds, once.
+  EXPECT_EQ(draw(rng, 2 * kDrawsPerRefill), keystream_draws(1, 0, 2 * kDrawsPerRefill));
+  EXPECT_EQ(seeds.requests, 2);
+
+  ThreadRng fresh;
+  fresh.seed(fake_fill);
+  EXPECT_EQ(fresh.next_u64(fake_fill), keystream_draws(3, 0, 1)[0]);
+  EXPECT_EQ(seeds.requests, 4);
+}
+
+}  // namespace
+}  // namespace kestrand

@@ -1,0 +1,27 @@
+"""Fixtures shared by the test modules."""
+
+from __future__ import annotations
+
+from pathlib import Path
+
+import pytest
+
+from os_shim import build_shim, run_program
+
+
+@pytest.fixture(scope="session")
+def shim_library(tmp_path_factory) -> Path:
+    library = build_shim(tmp_path_factory.mktemp("shim"))
+    if library is None:
+        pytest.skip("no C compiler to build the failing-OS shim")
+    return library
+
+
+@pytest.fixture
+def run_with_shim(shim_library):
+    """run(body, **params) -> (reported result, stderr) of a program under the shim."""
+
+    def run(body: str, **params):
+        return run_program(body, params, str(shim_library), {"KESTRAND_SHIM_LIBRARY": str(shim_library)})
+
+    return run
