@@ -180,3 +180,21 @@ def test_fork_parent_and_child_part_ways_at_their_next_refill(run_with_shim):
     assert parent[:31] == child[:31]
     assert all(p != c for p, c in zip(parent[31:], child[31:]))
     assert result["new_thread"] == [[32, 32], [32, 32]]
+
+
+def test_failed_fork_handler_registration_is_final(run_with_shim):
+    # Without the handler a forked child would serve its parent's values, so
+    # no generator may be made; and the registration is not tried again.
+    result, _ = run_with_shim(
+        """
+        os.environ["KESTRAND_SHIM_ATFORK"] = "fail:12"
+        first = attempt("uuid_v1mc")
+        del os.environ["KESTRAND_SHIM_ATFORK"]
+        report([first, attempt("uuid_v1mc"), attempt("uuid1", 1)])
+        """
+    )
+    first, second, v1 = result
+    message = "could not register the fork handler of thread_rng: pthread_atfork returned 12"
+    assert panic_of(first) == message
+    assert panic_of(second) == message
+    assert v1["value"][12] == "1"  # uuid1 needs no generator

@@ -27,6 +27,10 @@
  *     fail_errno[:E]        -1 with errno E (EINVAL)
  *     invalid_nsec[:N]      the real seconds with tv_nsec N (1000000000)
  *
+ *   KESTRAND_SHIM_ATFORK = fail[:E]
+ *     pthread_atfork() (which reaches the C library as __register_atfork)
+ *     registers nothing and returns E (ENOMEM)
+ *
  *   Options, for both:
  *     skip=N     the first N calls pass through (real result) before MODE applies
  *     times=N    MODE applies to N calls only; later calls pass through
@@ -341,4 +345,21 @@ int clock_gettime(clockid_t clock, struct timespec* out) {
         out->tv_nsec = setting.has_arg1 ? (long)setting.arg1 : (long)billion;
     }
     return 0;
+}
+
+/* ---- pthread_atfork ----------------------------------------------------- */
+
+typedef int (*register_atfork_fn)(void (*)(void), void (*)(void), void (*)(void), void*);
+
+int __register_atfork(void (*prepare)(void), void (*parent)(void), void (*child)(void),
+                      void* dso_handle) {
+    const char* text = getenv("KESTRAND_SHIM_ATFORK");
+    if (text != NULL && strncmp(text, "fail", 4) == 0) {
+        return text[4] == ':' ? atoi(text + 5) : ENOMEM;
+    }
+    static register_atfork_fn next;
+    if (next == NULL) {
+        next = (register_atfork_fn)dlsym(RTLD_NEXT, "__register_atfork");
+    }
+    return next(prepare, parent, child, dso_handle);
 }

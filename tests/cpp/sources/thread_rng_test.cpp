@@ -170,6 +170,31 @@ TEST(ThreadRngPerThread, EachThreadHasItsOwnGenerator) {
   EXPECT_EQ(std::set<uint64_t>(firsts.begin(), firsts.end()).size(), firsts.size());
 }
 
+// A thread-local object made before the thread's first draw is destroyed
+// after the generator, during the thread's exit; a draw from its destructor
+// must fail cleanly instead of using freed state.
+struct DrawsAtExit {
+  std::string* outcome = nullptr;
+  ~DrawsAtExit() {
+    try {
+      thread_rng_u64();
+      *outcome = "drew";
+    } catch (const Panic& failure) {
+      *outcome = failure.message;
+    }
+  }
+};
+
+TEST(ThreadRngPerThread, DrawAfterTheGeneratorIsGoneFails) {
+  std::string outcome;
+  std::thread([&outcome] {
+    thread_local DrawsAtExit late;
+    late.outcome = &outcome;
+    thread_rng_u64();
+  }).join();
+  EXPECT_EQ(outcome, "the thread's random generator is no longer accessible: the thread is exiting");
+}
+
 // Last: a noted fork stays noted for the rest of the process, and every
 // generator created afterwards reseeds at its first refill. (CTest runs each
 // test in a process of its own.)
