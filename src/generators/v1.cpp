@@ -18,13 +18,33 @@ namespace {
 OnceCell<PyObject> uuid_module_name;
 OnceCell<PyObject> getnode_name;
 
-// host_node: uuid.getnode() of the host interpreter. Its failures, and a
-// result that is not an unsigned 64-bit int, propagate as they are.
-Result<uint64_t> host_node() {
-  OwnedRef module = OwnedRef::steal(PyImport_Import(interned(uuid_module_name, "uuid")));
+// host_uuid_module: the host's "uuid" module as sys.modules has it now, or
+// imported through the interpreter's import function when it is not there.
+// The full import call costs more than the rest of uuid1() together, and the
+// lookup sees a module that was replaced in sys.modules just the same.
+Result<OwnedRef> host_uuid_module() {
+  PyObject* name = interned(uuid_module_name, "uuid");
+  PyObject* modules = PyImport_GetModuleDict();  // borrowed
+  if (PyDict_CheckExact(modules)) {
+    PyObject* module = PyDict_GetItemWithError(modules, name);  // borrowed
+    if (module != nullptr && module != Py_None) {
+      return OwnedRef::new_ref(module);
+    }
+    if (PyErr_Occurred()) {
+      return fetch_error();
+    }
+  }
+  OwnedRef module = OwnedRef::steal(PyImport_Import(name));
   if (!module) {
     return fetch_error();
   }
+  return module;
+}
+
+// host_node: uuid.getnode() of the host interpreter. Its failures, and a
+// result that is not an unsigned 64-bit int, propagate as they are.
+Result<uint64_t> host_node() {
+  TRY(OwnedRef module, host_uuid_module());
   OwnedRef getnode = OwnedRef::steal(PyObject_GetAttr(module.get(), interned(getnode_name, "getnode")));
   if (!getnode) {
     return fetch_error();

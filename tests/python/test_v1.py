@@ -9,8 +9,10 @@ the per-thread generator's reseeding and fork are in test_v1_failures.py.
 
 from __future__ import annotations
 
+import sys
 import threading
 import time
+import types
 import uuid
 
 import pytest
@@ -211,6 +213,22 @@ def test_getnode_failures_propagate_unchanged(monkeypatch, getnode, error, messa
         kestrand.uuid1()
     assert type(caught.value) is error
     assert caught.value.args == (message,)
+
+
+def test_the_uuid_module_is_whatever_sys_modules_holds_now(monkeypatch):
+    fake = types.ModuleType("uuid")
+    fake.getnode = lambda: 0x0A0B0C0D0E0F
+    monkeypatch.setitem(sys.modules, "uuid", fake)
+    assert kestrand.uuid1().node == 0x0A0B0C0D0E0F
+
+    # Not imported (any more): imported afresh.
+    monkeypatch.delitem(sys.modules, "uuid")
+    assert kestrand.uuid1().node == uuid.getnode()
+    assert sys.modules["uuid"] is not uuid
+
+    monkeypatch.setitem(sys.modules, "uuid", None)
+    with pytest.raises(ImportError):
+        kestrand.uuid1()
 
 
 def test_argument_errors_come_before_getnode(monkeypatch):
