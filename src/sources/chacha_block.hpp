@@ -21,8 +21,10 @@
 // instantiated (from the standard library, say) would be compiled with the
 // wider flags, and the linker may keep that copy for the whole program, which
 // then dies with an illegal instruction on an older processor. So a variant
-// file includes only <cstdint>, <cstddef>, <immintrin.h> and this header, and
-// keeps all its helpers in an unnamed namespace; and this header declares
+// file includes only <cstdint>, <cstddef>, <immintrin.h>, this header and the
+// layout it is built on (chacha_four_lanes.hpp or chacha_ymm_rows.hpp, which
+// keep to the same includes and put all their code in an unnamed namespace),
+// and keeps all its helpers in an unnamed namespace; and this header declares
 // plain functions and types only, no inline code.
 #pragma once
 
