@@ -86,7 +86,7 @@ cpp_suite() {
     "$venv/bin/cmake" -S . -B build/cpp -G Ninja \
         -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
         -DCMAKE_BUILD_TYPE=Release \
-        -DKESTRAND_BUILD_TESTS=ON -DKESTRAND_WERROR=ON \
+        -DKESTRAND_BUILD_TESTS=ON -DKESTRAND_BUILD_BENCH=ON -DKESTRAND_WERROR=ON \
         -DPython_EXECUTABLE="$venv/bin/python"
     stage "C++ unit tests: build"
     "$venv/bin/cmake" --build build/cpp --parallel "$(nproc)"
@@ -108,7 +108,7 @@ clang_suite() {
     CC=clang CXX=clang++ "$venv/bin/cmake" -S . -B build/clang -G Ninja \
         -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
         -DCMAKE_BUILD_TYPE=Release \
-        -DKESTRAND_BUILD_TESTS=ON -DKESTRAND_WERROR=ON \
+        -DKESTRAND_BUILD_TESTS=ON -DKESTRAND_BUILD_BENCH=ON -DKESTRAND_WERROR=ON \
         -DPython_EXECUTABLE="$venv/bin/python"
     "$venv/bin/cmake" --build build/clang --parallel "$(nproc)"
     "$venv/bin/ctest" --test-dir build/clang --output-on-failure
