@@ -23,6 +23,7 @@ from os_shim import (
     ENTROPY,
     FUTURE_MS,
     SEQ,
+    TOO_LONG_CASE,
     UNDER_ASAN,
     libfaketime,
     panic_of,
@@ -64,14 +65,7 @@ def assert_valid(value, version: str, count: int | None = None):
         ("errnoneg", "errno: did not return a positive value"),
         ("zero", "unexpected situation"),
         ("negative2", "unexpected situation"),
-        pytest.param(
-            "toolong",
-            "unexpected situation",
-            marks=pytest.mark.skipif(
-                UNDER_ASAN,
-                reason="AddressSanitizer's getrandom interceptor trusts the length returned",
-            ),
-        ),
+        TOO_LONG_CASE,
     ],
 )
 def test_getrandom_failure_raises_panic_and_next_call_works(run_with_shim, mode, text):

@@ -11,7 +11,7 @@ from __future__ import annotations
 
 import pytest
 
-from os_shim import CAUSALITY, ENTROPY, SEQ, UNDER_ASAN, panic_of
+from os_shim import CAUSALITY, ENTROPY, SEQ, TOO_LONG_CASE, panic_of
 from uuid_layout import chacha_words, v1mc_node
 
 THREAD_RNG = "could not initialize thread_rng: "
@@ -53,14 +53,7 @@ def test_first_draw_seeds_the_generator_and_the_clock_sequence(run_with_shim):
         ("errno=12345", "Unknown error 12345"),
         ("errno0", "errno: did not return a positive value"),
         ("zero", "unexpected situation"),
-        pytest.param(
-            "toolong",
-            "unexpected situation",
-            marks=pytest.mark.skipif(
-                UNDER_ASAN,
-                reason="AddressSanitizer's getrandom interceptor trusts the length returned",
-            ),
-        ),
+        TOO_LONG_CASE,
     ],
 )
 def test_generator_that_cannot_be_seeded_raises_and_the_next_call_retries(run_with_shim, mode, text):
