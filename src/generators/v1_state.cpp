@@ -1,14 +1,11 @@
 #include "generators/v1_state.hpp"
 
-#include "sources/os_entropy.hpp"
-
 namespace kestrand {
 namespace {
 
-constexpr V1Sources kOsSources = {wall_clock_now, fill_entropy};
 constinit V1ClockSequence process_sequence;
 
-void seed_once(V1ClockSequence& sequence, const V1Sources& sources) {
+void seed_once(V1ClockSequence& sequence, const TimeSources& sources) {
   if (sequence.seeded.load(std::memory_order_relaxed)) [[likely]] {
     return;
   }
@@ -31,7 +28,7 @@ Node node_of(uint64_t value) noexcept {
   return node;
 }
 
-UuidValue v1_value(V1ClockSequence& sequence, const V1Sources& sources, const Node& node,
+UuidValue v1_value(V1ClockSequence& sequence, const TimeSources& sources, const Node& node,
                    std::optional<uint16_t> clock_seq) {
   if (!clock_seq) {
     seed_once(sequence, sources);
@@ -57,7 +54,7 @@ UuidValue v1_value(V1ClockSequence& sequence, const V1Sources& sources, const No
 }
 
 UuidValue make_v1(const Node& node, std::optional<uint16_t> clock_seq) {
-  return v1_value(process_sequence, kOsSources, node, clock_seq);
+  return v1_value(process_sequence, kOsTimeSources, node, clock_seq);
 }
 
 }  // namespace kestrand

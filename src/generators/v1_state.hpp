@@ -21,7 +21,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "sources/wall_clock.hpp"
+#include "generators/time_sources.hpp"
 #include "uuid_type/object.hpp"
 
 namespace kestrand {
@@ -31,13 +31,6 @@ using Node = std::array<uint8_t, 6>;
 struct V1ClockSequence {
   std::atomic<bool> seeded{false};
   std::atomic<uint16_t> counter{0};  // the next value; wraps from 65535 to 0
-};
-
-// The clock and the random source a version 1 value draws on; the module uses
-// the operating system's, the unit tests their own. Either may panic.
-struct V1Sources {
-  WallTime (*now)();
-  void (*fill)(void* out, size_t out_len);
 };
 
 // 100 ns intervals from the start of the Gregorian calendar to the Unix epoch.
@@ -50,7 +43,7 @@ Node node_of(uint64_t value) noexcept;
 // (0..65535; only its low 14 bits are kept) or, without one, the next value of
 // `sequence`, seeded from `sources.fill` by its first user. A failed seed
 // leaves the sequence marked seeded, counting on from where it stands.
-UuidValue v1_value(V1ClockSequence& sequence, const V1Sources& sources, const Node& node,
+UuidValue v1_value(V1ClockSequence& sequence, const TimeSources& sources, const Node& node,
                    std::optional<uint16_t> clock_seq);
 
 // make_v1: v1_value on the process's sequence with the operating system's sources.

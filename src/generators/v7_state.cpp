@@ -5,12 +5,9 @@
 #include <cstring>
 #include <limits>
 
-#include "sources/os_entropy.hpp"
-
 namespace kestrand {
 namespace {
 
-constexpr V7Sources kOsSources = {wall_clock_now, fill_entropy};
 constinit V7Context process_context;
 
 // fork() copies the lock as it stands: had another thread (a bulk call, which
@@ -31,7 +28,7 @@ uint64_t milliseconds(WallTime now) {
   return now.seconds * 1000 + ms_of_nanos;
 }
 
-uint64_t reseed(const V7Sources& sources) {
+uint64_t reseed(const TimeSources& sources) {
   uint8_t bytes[8] = {};
   sources.fill(bytes, sizeof bytes);
   uint64_t word = 0;
@@ -43,7 +40,7 @@ uint64_t reseed(const V7Sources& sources) {
 
 }  // namespace
 
-UuidValue v7_step(V7Context& context, const V7Sources& sources) {
+UuidValue v7_step(V7Context& context, const TimeSources& sources) {
   uint64_t now_ms = milliseconds(sources.now());
   uint64_t t;
   uint64_t c;
@@ -83,6 +80,6 @@ UuidValue v7_step(V7Context& context, const V7Sources& sources) {
   return v;
 }
 
-UuidValue make_v7() { return v7_step(process_context, kOsSources); }
+UuidValue make_v7() { return v7_step(process_context, kOsTimeSources); }
 
 }  // namespace kestrand

@@ -20,7 +20,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "sources/wall_clock.hpp"
+#include "generators/time_sources.hpp"
 #include "uuid_type/object.hpp"
 
 namespace kestrand {
@@ -33,12 +33,6 @@ struct alignas(64) V7Context {
   uint64_t counter = 0;           // guarded by lock; below 2^42
 };
 
-// The clock and the random source the step draws on; the module uses the
-// operating system's, the unit tests their own. Either may fail by panicking.
-struct V7Sources {
-  WallTime (*now)();
-  void (*fill)(void* out, size_t out_len);
-};
 
 inline constexpr uint64_t kV7SeedMask = 0x1FFFFFFFFFF;  // 41 bits
 inline constexpr unsigned kV7CounterBits = 42;
@@ -46,7 +40,7 @@ inline constexpr unsigned kV7CounterBits = 42;
 // v7_step: the next value of `context`. A failure reading the clock changes
 // nothing; a failed reseed leaves the context as it was; a failure drawing the
 // random tail keeps the advanced state.
-UuidValue v7_step(V7Context& context, const V7Sources& sources);
+UuidValue v7_step(V7Context& context, const TimeSources& sources);
 
 // make_v7: v7_step on the process's context with the operating system's sources.
 UuidValue make_v7();

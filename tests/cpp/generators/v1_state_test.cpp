@@ -39,7 +39,7 @@ void fake_fill(void* out, size_t len) {
   std::memcpy(out, fakes.seed.data(), len);
 }
 
-constexpr V1Sources kFakeSources = {fake_now, fake_fill};
+constexpr TimeSources kFakeSources = {fake_now, fake_fill};
 constexpr Node kNode = {0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6};
 
 uint16_t clock_seq_of(const UuidValue& value) {

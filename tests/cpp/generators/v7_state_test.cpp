@@ -66,7 +66,7 @@ void fake_fill(void* out, size_t out_len) {
   }
 }
 
-constexpr V7Sources kFakeSources = {fake_now, fake_fill};
+constexpr TimeSources kFakeSources = {fake_now, fake_fill};
 
 // --- the layout, written out independently ------------------------------------
 
@@ -459,7 +459,7 @@ WallTime fixed_now() { return {7, 0}; }
 void zero_fill(void* out, size_t out_len) { std::memset(out, 0, out_len); }
 
 TEST(V7StepThreads, ConcurrentStepsHandOutConsecutiveCounters) {
-  constexpr V7Sources sources = {fixed_now, zero_fill};
+  constexpr TimeSources sources = {fixed_now, zero_fill};
   constexpr int kThreads = 4;
   constexpr int kSteps = 20'000;
   V7Context context;
