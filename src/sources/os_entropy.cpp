@@ -5,10 +5,11 @@
 #include <cerrno>
 
 #include "lib/error.hpp"
+#include "sources/entropy/thread_state.hpp"
 
 namespace kestrand {
 
-int32_t os_entropy_fill(void* out, size_t out_len) noexcept {
+int32_t syscall_entropy_fill(void* out, size_t out_len) noexcept {
   auto* position = static_cast<unsigned char*>(out);
   size_t remaining = out_len;
   while (remaining > 0) {
@@ -31,6 +32,17 @@ int32_t os_entropy_fill(void* out, size_t out_len) noexcept {
     return kEntropyUnexpected;  // 0, or a negative value other than -1
   }
   return 0;
+}
+
+int32_t os_entropy_fill(void* out, size_t out_len) noexcept {
+  const VdsoGetrandom& vdso = process_vdso_getrandom();
+  if (vdso.function != nullptr && out_len > 0) {
+    ThreadStateLease lease;
+    if (lease.state() != nullptr) {
+      return vdso_fill(vdso.function, lease.state(), vdso.shape.size, out, out_len);
+    }
+  }
+  return syscall_entropy_fill(out, out_len);
 }
 
 std::string entropy_error_text(int32_t code) {

@@ -1,5 +1,7 @@
-// OsEntropy: fresh bytes from the operating system's getrandom(), with no pool
-// or buffer in between, so no two UUIDs ever share random bytes.
+// OsEntropy: fresh bytes from the kernel's random generator, with no pool or
+// buffer in between, so no two UUIDs ever share random bytes. Where the kernel
+// offers getrandom in the vDSO, a request is served there, from this thread's
+// opaque state (sources/entropy/); elsewhere by the C library's getrandom().
 #pragma once
 
 #include <cstddef>
@@ -14,8 +16,12 @@ inline constexpr int32_t kEntropyUnexpected = 65538;
 
 // os_entropy_fill: fills `out` completely and returns 0, or returns an error
 // code. Interrupted calls are repeated and short reads continued; nothing else
-// is retried. A request for 0 bytes makes no system call.
+// is retried. A request for 0 bytes asks the kernel nothing.
 int32_t os_entropy_fill(void* out, size_t out_len) noexcept;
+
+// syscall_entropy_fill: the same through the C library's getrandom() alone,
+// with flags 0 (block until the kernel's random pool is ready).
+int32_t syscall_entropy_fill(void* out, size_t out_len) noexcept;
 
 // entropy_error_text: "OS Error: 5", "errno: did not return a positive value"
 // or "unexpected situation".

@@ -27,6 +27,19 @@
  *     fail_errno[:E]        -1 with errno E (EINVAL)
  *     invalid_nsec[:N]      the real seconds with tv_nsec N (1000000000)
  *
+ *   KESTRAND_SHIM_VDSO = hide
+ *     getauxval(AT_SYSINFO_EHDR) answers 0, as on a kernel without a vDSO, so
+ *     the module's requests go through getrandom() above. Read once, when the
+ *     module looks the vDSO up at load time: set it before the process starts.
+ *
+ *   KESTRAND_SHIM_MMAP = MODE[:E][,OPTION...][#TAG]
+ *     applies to the mappings for the vDSO getrandom's opaque states only (the
+ *     anonymous mappings of type MAP_DROPPABLE, which nothing else here asks for)
+ *     pass          the real mmap()
+ *     fail[:E]      MAP_FAILED with errno E (ENOMEM)
+ *     Options: skip=N, times=N, delay_ms=N as for getrandom.
+ *     kestrand_shim_state_mmaps() returns how many such mappings were made.
+ *
  *   KESTRAND_SHIM_ATFORK = fail[:E]
  *     pthread_atfork() (which reaches the C library as __register_atfork)
  *     registers nothing and returns E (ENOMEM)
@@ -58,6 +71,8 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/auxv.h>
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -89,6 +104,8 @@ struct tracker {
 static pthread_mutex_t shim_lock = PTHREAD_MUTEX_INITIALIZER;
 static struct tracker getrandom_tracker;
 static struct tracker clock_tracker;
+static struct tracker mmap_tracker;
+static long long state_mmaps;
 static long long log_count;
 static long long log_lengths[LOG_MAX];
 static long long log_results[LOG_MAX];
@@ -346,6 +363,60 @@ int clock_gettime(clockid_t clock, struct timespec* out) {
     }
     return 0;
 }
+
+/* ---- getauxval and mmap: the vDSO path ---------------------------------- */
+
+typedef unsigned long (*getauxval_fn)(unsigned long);
+
+unsigned long getauxval(unsigned long type) {
+    if (type == AT_SYSINFO_EHDR) {
+        const char* text = getenv("KESTRAND_SHIM_VDSO");
+        if (text != NULL && strcmp(text, "hide") == 0) {
+            return 0;
+        }
+    }
+    static getauxval_fn next;
+    if (next == NULL) {
+        next = (getauxval_fn)dlsym(RTLD_NEXT, "getauxval");
+    }
+    return next(type);
+}
+
+#ifndef MAP_DROPPABLE
+#define MAP_DROPPABLE 0x08
+#endif
+
+static void* real_mmap(void* address, size_t length, int prot, int flags, int fd, off_t offset) {
+    return (void*)syscall(SYS_mmap, address, length, prot, flags, fd, offset);
+}
+
+void* mmap(void* address, size_t length, int prot, int flags, int fd, off_t offset) {
+    if ((flags & MAP_TYPE) != MAP_DROPPABLE || (flags & MAP_ANONYMOUS) == 0) {
+        return real_mmap(address, length, prot, flags, fd, offset);
+    }
+    const char* text = getenv("KESTRAND_SHIM_MMAP");
+    struct setting setting;
+    pthread_mutex_lock(&shim_lock);
+    parse_setting(text, &setting, -1);
+    int applies = mode_applies(&mmap_tracker, text, &setting);
+    pthread_mutex_unlock(&shim_lock);
+    if (applies && setting.delay_ms > 0) {
+        struct timespec pause = {setting.delay_ms / 1000, (setting.delay_ms % 1000) * 1000000};
+        while (nanosleep(&pause, &pause) == -1 && errno == EINTR) {
+        }
+    }
+    if (applies && strcmp(setting.mode, "fail") == 0) {
+        errno = setting.has_arg1 ? (int)setting.arg1 : ENOMEM;
+        return MAP_FAILED;
+    }
+    void* result = real_mmap(address, length, prot, flags, fd, offset);
+    if (result != MAP_FAILED) {
+        __atomic_add_fetch(&state_mmaps, 1, __ATOMIC_RELAXED);
+    }
+    return result;
+}
+
+long long kestrand_shim_state_mmaps(void) { return __atomic_load_n(&state_mmaps, __ATOMIC_RELAXED); }
 
 /* ---- pthread_atfork ----------------------------------------------------- */
 
