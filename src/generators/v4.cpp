@@ -9,8 +9,13 @@
 namespace kestrand {
 
 UuidValue make_v4() {
+  EntropyRun run;
+  return make_v4(run);
+}
+
+UuidValue make_v4(EntropyRun& run) {
   UuidValue random{};
-  fill_entropy(random.data(), random.size());
+  run.fill_or_panic(random.data(), random.size());
   // The draw is read as a little-endian 128-bit integer and stored big-endian,
   // so the UUID is the draw reversed; then version and variant are stamped in.
   UuidValue value;

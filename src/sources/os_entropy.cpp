@@ -34,15 +34,28 @@ int32_t syscall_entropy_fill(void* out, size_t out_len) noexcept {
   return 0;
 }
 
-int32_t os_entropy_fill(void* out, size_t out_len) noexcept {
-  const VdsoGetrandom& vdso = process_vdso_getrandom();
-  if (vdso.function != nullptr && out_len > 0) {
-    ThreadStateLease lease;
-    if (lease.state() != nullptr) {
-      return vdso_fill(vdso.function, lease.state(), vdso.shape.size, out, out_len);
-    }
+EntropyRun::EntropyRun() noexcept
+    : function_(lease_.state() != nullptr ? process_vdso_getrandom().function : nullptr),
+      state_size_(process_vdso_getrandom().shape.size) {}
+
+int32_t EntropyRun::fill(void* out, size_t out_len) noexcept {
+  if (function_ != nullptr) {
+    return vdso_fill(function_, lease_.state(), state_size_, out, out_len);
   }
   return syscall_entropy_fill(out, out_len);
+}
+
+void EntropyRun::fill_or_panic(void* out, size_t out_len) {
+  if (int32_t code = fill(out, out_len); code != 0) {
+    panic("could not retrieve random bytes for uuid: " + entropy_error_text(code));
+  }
+}
+
+int32_t os_entropy_fill(void* out, size_t out_len) noexcept {
+  if (out_len == 0) {
+    return 0;
+  }
+  return EntropyRun().fill(out, out_len);
 }
 
 std::string entropy_error_text(int32_t code) {
@@ -56,8 +69,8 @@ std::string entropy_error_text(int32_t code) {
 }
 
 void fill_entropy(void* out, size_t out_len) {
-  if (int32_t code = os_entropy_fill(out, out_len); code != 0) {
-    panic("could not retrieve random bytes for uuid: " + entropy_error_text(code));
+  if (out_len > 0) {
+    EntropyRun().fill_or_panic(out, out_len);
   }
 }
 

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "sources/entropy/thread_state.hpp"
+
 namespace kestrand {
 
 // Error codes of a failed fill: -errno for an OS error, or one of these.
@@ -26,6 +28,27 @@ int32_t syscall_entropy_fill(void* out, size_t out_len) noexcept;
 // entropy_error_text: "OS Error: 5", "errno: did not return a positive value"
 // or "unexpected situation".
 std::string entropy_error_text(int32_t code);
+
+// EntropyRun: a run of requests by one thread (a bulk call, or one request).
+// Every fill is still served afresh by the kernel; the run only looks up the
+// thread's vDSO state once, and holds it until the run ends.
+class EntropyRun {
+ public:
+  EntropyRun() noexcept;
+  EntropyRun(const EntropyRun&) = delete;
+  EntropyRun& operator=(const EntropyRun&) = delete;
+
+  // fill: as os_entropy_fill.
+  int32_t fill(void* out, size_t out_len) noexcept;
+
+  // fill_or_panic: as fill_entropy.
+  void fill_or_panic(void* out, size_t out_len);
+
+ private:
+  ThreadStateLease lease_;
+  VgetrandomFn function_;  // nullptr: the system call serves this run
+  size_t state_size_;
+};
 
 // fill_entropy: os_entropy_fill, turning a failure into the internal failure
 // "could not retrieve random bytes for uuid: <text>".

@@ -72,6 +72,9 @@ struct StateReturner {
 const VdsoGetrandom& process_vdso_getrandom() noexcept { return process_entry; }
 
 ThreadStateLease::ThreadStateLease() noexcept : state_(nullptr) {
+  if (process_entry.function == nullptr) {
+    return;
+  }
   ThreadState& mine = own;
   if (mine.busy) {
     return;
