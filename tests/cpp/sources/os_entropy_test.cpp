@@ -5,7 +5,7 @@
 // linked statically, so its call binds to this definition; it plays the
 // results a test scripted while a Script is alive and asks the kernel
 // otherwise.
-#include "sources/os_entropy.hpp"
+#include "sources/entropy/os_entropy.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/random.h>
