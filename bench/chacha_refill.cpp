@@ -19,7 +19,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "sources/chacha_block.hpp"
+#include "sources/chacha/chacha_block.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "digest/byte_order.hpp"
 #include "digest/padded_stream.hpp"
 #include "digest/sha1_compress.hpp"
-#include "sources/cpu_features.hpp"
+#include "platform/cpu_features.hpp"
 
 namespace kestrand {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "sources/os_entropy.hpp"
+#include "sources/entropy/os_entropy.hpp"
 #include "sources/wall_clock.hpp"
 
 namespace kestrand {

@@ -4,7 +4,7 @@
 
 #include "generators/functions.hpp"
 #include "lib/entry.hpp"
-#include "sources/os_entropy.hpp"
+#include "sources/entropy/os_entropy.hpp"
 
 namespace kestrand {
 

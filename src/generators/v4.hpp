@@ -2,7 +2,7 @@
 // the version nibble set to 4 and the variant bits to binary 10.
 #pragma once
 
-#include "sources/os_entropy.hpp"
+#include "sources/entropy/os_entropy.hpp"
 #include "uuid_type/object.hpp"
 
 namespace kestrand {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "lib/error.hpp"
-#include "sources/os_entropy.hpp"
+#include "sources/entropy/os_entropy.hpp"
 
 namespace kestrand {
 namespace {

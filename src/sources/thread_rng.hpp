@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "sources/chacha_block.hpp"
+#include "sources/chacha/chacha_block.hpp"
 
 namespace kestrand {
 

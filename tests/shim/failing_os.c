@@ -53,6 +53,10 @@
  *     delay_ms=N (getrandom) the call takes N ms longer, as a kernel whose
  *                random pool is not ready yet would block
  *     len=N      (getrandom) MODE and delay apply only to requests of N bytes
+ *     notify_fd=N, wait_fd=M
+ *                (getrandom) the call writes one byte to fd N, then waits until
+ *                it can read one byte from fd M: a test learns that the call is
+ *                under way and decides when it ends
  *
  * Call counts (for skip and times) and the fill=seq counter restart whenever
  * the variable's text changes; text after '#' is ignored, so appending a new
@@ -92,6 +96,8 @@ struct setting {
     long long delay_ms;
     long long only_len; /* 0: every request */
     int fill_seq;
+    int notify_fd; /* -1: none */
+    int wait_fd;   /* -1: none */
 };
 
 /* Per-function state: the last text seen and the calls counted since. */
@@ -113,6 +119,8 @@ static long long log_results[LOG_MAX];
 static void parse_setting(const char* text, struct setting* out, long long default_times) {
     memset(out, 0, sizeof *out);
     out->times = default_times;
+    out->notify_fd = -1;
+    out->wait_fd = -1;
     strcpy(out->mode, "pass");
     if (text == NULL || *text == '\0') {
         return;
@@ -154,6 +162,10 @@ static void parse_setting(const char* text, struct setting* out, long long defau
             out->delay_ms = strtoll(part + 9, NULL, 10);
         } else if (strncmp(part, "len=", 4) == 0) {
             out->only_len = strtoll(part + 4, NULL, 10);
+        } else if (strncmp(part, "notify_fd=", 10) == 0) {
+            out->notify_fd = atoi(part + 10);
+        } else if (strncmp(part, "wait_fd=", 8) == 0) {
+            out->wait_fd = atoi(part + 8);
         } else if (strcmp(part, "fill=seq") == 0) {
             out->fill_seq = 1;
         }
@@ -267,6 +279,15 @@ ssize_t getrandom(void* buffer, size_t length, unsigned int flags) {
     }
     record(length, result);
     pthread_mutex_unlock(&shim_lock);
+    if (applies && setting.notify_fd >= 0) {
+        while (write(setting.notify_fd, "!", 1) == -1 && errno == EINTR) {
+        }
+    }
+    if (applies && setting.wait_fd >= 0) {
+        char byte;
+        while (read(setting.wait_fd, &byte, 1) == -1 && errno == EINTR) {
+        }
+    }
     if (applies && setting.delay_ms > 0) {
         struct timespec pause = {setting.delay_ms / 1000, (setting.delay_ms % 1000) * 1000000};
         while (nanosleep(&pause, &pause) == -1 && errno == EINTR) {

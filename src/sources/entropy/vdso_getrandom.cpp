@@ -6,7 +6,7 @@
 #include <climits>
 
 #include "sources/entropy/vdso_symbol.hpp"
-#include "sources/os_entropy.hpp"
+#include "sources/entropy/os_entropy.hpp"
 
 namespace kestrand {
 namespace {

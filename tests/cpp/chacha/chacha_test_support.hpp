@@ -13,7 +13,7 @@
 #include <system_error>
 #include <vector>
 
-#include "sources/chacha_block.hpp"
+#include "sources/chacha/chacha_block.hpp"
 
 namespace kestrand {
 

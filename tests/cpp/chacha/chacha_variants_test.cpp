@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "chacha_test_support.hpp"
-#include "sources/chacha_block.hpp"
+#include "sources/chacha/chacha_block.hpp"
 
 namespace kestrand {
 namespace {

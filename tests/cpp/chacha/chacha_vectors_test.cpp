@@ -7,7 +7,7 @@
 #include <set>
 
 #include "chacha_test_support.hpp"
-#include "sources/chacha_block.hpp"
+#include "sources/chacha/chacha_block.hpp"
 
 namespace kestrand {
 namespace {

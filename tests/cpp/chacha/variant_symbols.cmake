@@ -2,7 +2,7 @@
 # its refill_<isa> entry point and no other external symbol. An inline function
 # or template instance it defined would be a weak symbol the linker could pick
 # over the baseline build of the same function, putting wide instructions on
-# paths that run before the CPU check (see src/sources/chacha_block.hpp).
+# paths that run before the CPU check (see src/sources/chacha/chacha_block.hpp).
 # GCC's DW.ref.__gxx_personality_v0 is a pointer to the C++ runtime's
 # exception personality, data that every object shares: allowed.
 #   cmake -DNM=<nm> -DOBJECTS=<object;...> -P variant_symbols.cmake

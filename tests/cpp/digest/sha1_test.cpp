@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "digest_test_support.hpp"
-#include "sources/cpu_features.hpp"
+#include "platform/cpu_features.hpp"
 
 namespace kestrand {
 namespace {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "sources/entropy/thread_state.hpp"
-#include "sources/os_entropy.hpp"
+#include "sources/entropy/os_entropy.hpp"
 
 namespace kestrand {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "sources/entropy/thread_state.hpp"
 #include "sources/entropy/vdso_getrandom.hpp"
-#include "sources/os_entropy.hpp"
+#include "sources/entropy/os_entropy.hpp"
 
 namespace kestrand {
 namespace {

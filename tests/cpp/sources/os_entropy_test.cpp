@@ -7,7 +7,7 @@
 // otherwise. It also hides the vDSO from the binary (getauxval below), so that
 // every request reaches getrandom(); the vDSO path has its own tests in
 // tests/cpp/entropy.
-#include "sources/os_entropy.hpp"
+#include "sources/entropy/os_entropy.hpp"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>

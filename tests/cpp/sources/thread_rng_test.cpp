@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "lib/error.hpp"
-#include "sources/os_entropy.hpp"
+#include "sources/entropy/os_entropy.hpp"
 
 namespace kestrand {
 namespace {

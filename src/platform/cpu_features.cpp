@@ -1,4 +1,4 @@
-#include "sources/cpu_features.hpp"
+#include "platform/cpu_features.hpp"
 
 #include <atomic>
 

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "sources/chacha_block.hpp"
-#include "sources/chacha_four_lanes.hpp"
+#include "sources/chacha/chacha_block.hpp"
+#include "sources/chacha/chacha_four_lanes.hpp"
 
 namespace kestrand::chacha_detail {
 

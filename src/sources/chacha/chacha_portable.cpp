@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstdint>
 
-#include "sources/chacha_block.hpp"
+#include "sources/chacha/chacha_block.hpp"
 
 namespace kestrand {
 namespace {

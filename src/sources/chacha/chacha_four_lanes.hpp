@@ -17,7 +17,7 @@
 
 #include <cstdint>
 
-#include "sources/chacha_block.hpp"
+#include "sources/chacha/chacha_block.hpp"
 
 namespace kestrand::chacha_detail {
 namespace {

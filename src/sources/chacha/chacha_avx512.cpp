@@ -12,8 +12,8 @@
 
 #include <cstdint>
 
-#include "sources/chacha_block.hpp"
-#include "sources/chacha_ymm_rows.hpp"
+#include "sources/chacha/chacha_block.hpp"
+#include "sources/chacha/chacha_ymm_rows.hpp"
 
 namespace kestrand::chacha_detail {
 namespace {

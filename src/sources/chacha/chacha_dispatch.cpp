@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <iterator>
 
-#include "sources/chacha_block.hpp"
-#include "sources/cpu_features.hpp"
+#include "sources/chacha/chacha_block.hpp"
+#include "platform/cpu_features.hpp"
 
 namespace kestrand {
 namespace {

@@ -1,4 +1,4 @@
-#include "lib/registration.hpp"
+#include "module/registration.hpp"
 
 #include "generators/functions.hpp"
 

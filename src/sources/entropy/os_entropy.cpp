@@ -1,4 +1,4 @@
-#include "sources/os_entropy.hpp"
+#include "sources/entropy/os_entropy.hpp"
 
 #include <sys/random.h>
 

@@ -10,7 +10,7 @@
 #include "lib/entry.hpp"
 #include "lib/interned.hpp"
 #include "lib/once.hpp"
-#include "lib/registration.hpp"
+#include "module/registration.hpp"
 #include "uuid_type/object.hpp"
 
 namespace kestrand {

@@ -30,7 +30,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "sources/chacha_block.hpp"
+#include "sources/chacha/chacha_block.hpp"
 
 namespace kestrand::chacha_detail {
 namespace {
