@@ -71,7 +71,7 @@ struct StateReturner {
 
 const VdsoGetrandom& process_vdso_getrandom() noexcept { return process_entry; }
 
-ThreadStateLease::ThreadStateLease() noexcept : state_(nullptr) {
+ThreadStateLease::ThreadStateLease() noexcept {
   if (process_entry.function == nullptr) {
     return;
   }
@@ -85,13 +85,14 @@ ThreadStateLease::ThreadStateLease() noexcept : state_(nullptr) {
     // A signal handler that runs from here on sees the state in use.
     std::atomic_signal_fence(std::memory_order_seq_cst);
     state_ = state;
+    busy_ = &mine.busy;
   }
 }
 
 ThreadStateLease::~ThreadStateLease() {
-  if (state_ != nullptr) {
+  if (busy_ != nullptr) {
     std::atomic_signal_fence(std::memory_order_seq_cst);
-    own.busy = false;
+    *busy_ = false;
   }
 }
 

@@ -32,7 +32,8 @@ class ThreadStateLease {
   void* state() const noexcept { return state_; }
 
  private:
-  void* state_;
+  void* state_ = nullptr;
+  bool* busy_ = nullptr;  // this thread's in-use mark, found once
 };
 
 // process_state_mappings: how many mappings the process's pool has made.
