@@ -113,6 +113,18 @@ def attempt(name, *args, getrandom=None, clock=None):
 
 def report(result):
     print(json.dumps(result))
+
+
+def wait_child(pid, seconds=10):
+    """(finished, status) of child `pid`; killed if not finished within `seconds` (a deadlock)."""
+    import time
+    deadline = time.monotonic() + seconds
+    while not (done := os.waitpid(pid, os.WNOHANG))[0] and time.monotonic() < deadline:
+        time.sleep(0.01)
+    if not done[0]:
+        os.kill(pid, 9)
+        os.waitpid(pid, 0)
+    return bool(done[0]), done[1]
 '''
 
 

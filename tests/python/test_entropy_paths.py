@@ -189,14 +189,9 @@ def test_fork_while_another_thread_maps_a_state(shim_library):
         if pid == 0:
             kestrand.uuid4()
             os._exit(0)
-        deadline = time.monotonic() + 10
-        while not (done := os.waitpid(pid, os.WNOHANG))[0] and time.monotonic() < deadline:
-            time.sleep(0.01)
-        if not done[0]:
-            os.kill(pid, 9)
-            os.waitpid(pid, 0)
+        finished, status = wait_child(pid)
         worker.join()
-        report({"child_finished": bool(done[0]), "status": done[1]})
+        report({"child_finished": finished, "status": status})
         """,
         mmap="pass,delay_ms=300",
     )

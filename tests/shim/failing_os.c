@@ -188,6 +188,22 @@ static int mode_applies(struct tracker* tracker, const char* text, const struct 
     return setting->times < 0 || index - setting->skip < setting->times;
 }
 
+/* Reads the setting in `name` and counts this call; 1 if MODE applies to it. */
+static int current_setting(const char* name, struct tracker* tracker, struct setting* setting) {
+    const char* text = getenv(name);
+    pthread_mutex_lock(&shim_lock);
+    parse_setting(text, setting, -1);
+    int applies = mode_applies(tracker, text, setting);
+    pthread_mutex_unlock(&shim_lock);
+    return applies;
+}
+
+static void pause_ms(long long ms) {
+    struct timespec pause = {ms / 1000, (ms % 1000) * 1000000};
+    while (nanosleep(&pause, &pause) == -1 && errno == EINTR) {
+    }
+}
+
 /* ---- getrandom ---------------------------------------------------------- */
 
 typedef ssize_t (*getrandom_fn)(void*, size_t, unsigned int);
@@ -289,9 +305,7 @@ ssize_t getrandom(void* buffer, size_t length, unsigned int flags) {
         }
     }
     if (applies && setting.delay_ms > 0) {
-        struct timespec pause = {setting.delay_ms / 1000, (setting.delay_ms % 1000) * 1000000};
-        while (nanosleep(&pause, &pause) == -1 && errno == EINTR) {
-        }
+        pause_ms(setting.delay_ms);
     }
     if (result == -1) {
         errno = error;
@@ -343,12 +357,8 @@ int clock_gettime(clockid_t clock, struct timespec* out) {
     if (clock != CLOCK_REALTIME) {
         return real_clock_gettime(clock, out);
     }
-    const char* text = getenv("KESTRAND_SHIM_CLOCK");
     struct setting setting;
-    pthread_mutex_lock(&shim_lock);
-    parse_setting(text, &setting, -1);
-    int applies = mode_applies(&clock_tracker, text, &setting);
-    pthread_mutex_unlock(&shim_lock);
+    int applies = current_setting("KESTRAND_SHIM_CLOCK", &clock_tracker, &setting);
     const char* mode = applies ? setting.mode : "pass";
 
     const long long billion = 1000000000LL;
@@ -415,16 +425,10 @@ void* mmap(void* address, size_t length, int prot, int flags, int fd, off_t offs
     if ((flags & MAP_TYPE) != MAP_DROPPABLE || (flags & MAP_ANONYMOUS) == 0) {
         return real_mmap(address, length, prot, flags, fd, offset);
     }
-    const char* text = getenv("KESTRAND_SHIM_MMAP");
     struct setting setting;
-    pthread_mutex_lock(&shim_lock);
-    parse_setting(text, &setting, -1);
-    int applies = mode_applies(&mmap_tracker, text, &setting);
-    pthread_mutex_unlock(&shim_lock);
+    int applies = current_setting("KESTRAND_SHIM_MMAP", &mmap_tracker, &setting);
     if (applies && setting.delay_ms > 0) {
-        struct timespec pause = {setting.delay_ms / 1000, (setting.delay_ms % 1000) * 1000000};
-        while (nanosleep(&pause, &pause) == -1 && errno == EINTR) {
-        }
+        pause_ms(setting.delay_ms);
     }
     if (applies && strcmp(setting.mode, "fail") == 0) {
         errno = setting.has_arg1 ? (int)setting.arg1 : ENOMEM;

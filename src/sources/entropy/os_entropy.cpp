@@ -5,21 +5,19 @@
 #include <cerrno>
 
 #include "lib/error.hpp"
+#include "sources/entropy/fill_cursor.hpp"
 #include "sources/entropy/thread_state.hpp"
 
 namespace kestrand {
 
 int32_t syscall_entropy_fill(void* out, size_t out_len) noexcept {
-  auto* position = static_cast<unsigned char*>(out);
-  size_t remaining = out_len;
-  while (remaining > 0) {
-    ssize_t got = getrandom(position, remaining, 0);
+  FillCursor cursor{static_cast<unsigned char*>(out), out_len};
+  while (cursor.remaining > 0) {
+    ssize_t got = getrandom(cursor.position, cursor.remaining, 0);
     if (got > 0) {
-      if (static_cast<size_t>(got) > remaining) {
+      if (!cursor.advance(static_cast<size_t>(got))) {
         return kEntropyUnexpected;
       }
-      position += got;
-      remaining -= static_cast<size_t>(got);
       continue;
     }
     if (got == -1) {

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 
+#include "sources/entropy/fill_cursor.hpp"
 #include "sources/entropy/vdso_symbol.hpp"
 #include "sources/entropy/os_entropy.hpp"
 
@@ -59,23 +60,20 @@ VdsoGetrandom find_vdso_getrandom(const void* image) noexcept {
 
 int32_t vdso_fill(VgetrandomFn function, void* state, size_t state_size, void* out,
                   size_t out_len) noexcept {
-  auto* position = static_cast<unsigned char*>(out);
-  size_t remaining = out_len;
-  while (remaining > 0) {
-    ssize_t got = function(position, remaining, GRND_NONBLOCK, state, state_size);
+  FillCursor cursor{static_cast<unsigned char*>(out), out_len};
+  while (cursor.remaining > 0) {
+    ssize_t got = function(cursor.position, cursor.remaining, GRND_NONBLOCK, state, state_size);
     if (got > 0) {
-      if (static_cast<size_t>(got) > remaining) {
+      if (!cursor.advance(static_cast<size_t>(got))) {
         return kEntropyUnexpected;
       }
-      position += got;
-      remaining -= static_cast<size_t>(got);
       continue;
     }
     if (got == -EINTR) {
       continue;
     }
     if (got == -EAGAIN) {
-      return syscall_entropy_fill(position, remaining);
+      return syscall_entropy_fill(cursor.position, cursor.remaining);
     }
     if (got < 0 && got >= -INT32_MAX) {
       return static_cast<int32_t>(got);
