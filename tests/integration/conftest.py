@@ -90,9 +90,14 @@ def postgres() -> Cluster:
             pytest.skip(message)
         pytest.fail(message, pytrace=False)
     as_postgres = os.geteuid() == 0
+    if as_postgres:
+        try:
+            account = pwd.getpwnam("postgres")
+        except KeyError:
+            pytest.fail("running as root needs the `postgres` account (Debian's postgresql package makes it)",
+                        pytrace=False)
     folder = Path(tempfile.mkdtemp(prefix="kestrand-pg-"))
     if as_postgres:
-        account = pwd.getpwnam("postgres")
         os.chown(folder, account.pw_uid, account.pw_gid)
     cluster = Cluster(bindir, folder, as_postgres)
     # A run stopped from outside (a CI time limit, `timeout`) still removes
