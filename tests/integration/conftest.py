@@ -71,6 +71,9 @@ class Cluster:
     def conninfo(self) -> str:
         return f"host={self.folder} dbname=postgres user={SUPERUSER}"
 
+    def url(self, scheme: str = "postgresql") -> str:
+        return f"{scheme}://{SUPERUSER}@/postgres?host={self.folder}"
+
     def log_text(self) -> str:
         try:
             return self.log.read_text(errors="replace")

@@ -8,18 +8,13 @@ import kestrand
 import pytest
 
 import recipes
-from conftest import SUPERUSER
 
 apg = recipes.run("asyncpg")
 
 
-def dsn(postgres):
-    return f"postgresql://{SUPERUSER}@/postgres?host={postgres.folder}"
-
-
 def run_with_pool(postgres, body):
     async def main():
-        pool = await apg.create_pool(dsn(postgres), min_size=1, max_size=2)
+        pool = await apg.create_pool(postgres.url(), min_size=1, max_size=2)
         try:
             async with pool.acquire() as conn:
                 return await body(conn)
@@ -62,7 +57,7 @@ def test_sending_works_without_the_codec(postgres):
     key = kestrand.uuid7()
 
     async def main():
-        conn = await asyncpg.connect(dsn(postgres))
+        conn = await asyncpg.connect(postgres.url())
         try:
             return await conn.fetchval("SELECT $1::uuid", key)
         finally:

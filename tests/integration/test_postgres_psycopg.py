@@ -5,6 +5,7 @@ import uuid
 import kestrand
 import psycopg
 import pytest
+from psycopg.types.uuid import UUIDBinaryDumper
 
 import recipes
 
@@ -79,6 +80,14 @@ def test_loaders_stay_on_the_connection_they_were_registered_on(postgres):
             plain.execute("SELECT %s::uuid", (key,))
         (back,) = plain.execute("SELECT %s::uuid", (str(key),)).fetchone()
         assert type(back) is uuid.UUID
+
+
+def test_dumpers_registered_by_the_class_name_find_the_class(postgres):
+    key = kestrand.uuid7()
+    with psycopg.connect(postgres.conninfo()) as conn:
+        conn.adapters.register_dumper("kestrand.UUID", UUIDBinaryDumper)
+        (text,) = conn.execute("SELECT %s::uuid::text", (key,)).fetchone()
+    assert text == str(key)
 
 
 def test_malformed_text_from_the_server_raises_the_constructor_error(conn):

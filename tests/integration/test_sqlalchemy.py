@@ -9,7 +9,6 @@ from sqlalchemy.exc import StatementError
 from sqlalchemy.orm import Session
 
 import recipes
-from conftest import SUPERUSER
 
 sa = recipes.run("sqlalchemy")
 
@@ -17,8 +16,7 @@ sa = recipes.run("sqlalchemy")
 @pytest.fixture(params=["postgresql", "sqlite"])
 def engine(request, tmp_path):
     if request.param == "postgresql":
-        cluster = request.getfixturevalue("postgres")
-        url = f"postgresql+psycopg://{SUPERUSER}@/postgres?host={cluster.folder}"
+        url = request.getfixturevalue("postgres").url("postgresql+psycopg")
     else:
         url = f"sqlite:///{tmp_path / 'items.db'}"
     engine = create_engine(url)
