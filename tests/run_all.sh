@@ -2,6 +2,8 @@
 # Runs every test of the project from a clean clone:
 #   - the Python test suite against a fresh install in a venv per Python version
 #     (3.12 and 3.13), with compiler warnings treated as errors;
+#   - the integration tests (tests/integration) in the same venvs, against a
+#     PostgreSQL cluster of their own;
 #   - the C++ unit tests (when tests/cpp exists) through CTest.
 # Installs the Debian packages the tests need if they are missing.
 # Usage: bash tests/run_all.sh      (from anywhere inside the repository)
@@ -10,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 ROOT="$PWD"
 PYTHON_VERSIONS=(3.12 3.13)
-APT_PACKAGES=(g++ binutils libgtest-dev googletest faketime libfaketime)
+APT_PACKAGES=(g++ binutils libgtest-dev googletest faketime libfaketime postgresql)
 
 stage() {
     printf '\n==== %s ====\n' "$*"
@@ -75,6 +77,19 @@ python_suite() {
     "$venv/bin/python" -m pytest -q tests/python
 }
 
+# The recipes of docs/integrations.md against the real libraries and a
+# throwaway PostgreSQL cluster (tests/integration/conftest.py starts and
+# removes it; KESTRAND_SKIP_POSTGRES=1 skips the server tests where none is
+# installed on purpose).
+integration_suite() {
+    local ver="$1" venv="$ROOT/build/venv-$1"
+    stage "Python $ver: pytest tests/integration"
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check \
+        "psycopg[binary]>=3.1" "asyncpg>=0.29" "sqlalchemy>=2.0" "pydantic>=2.7" \
+        "orjson>=3.9" "msgspec>=0.18" "fastapi>=0.110" httpx
+    "$venv/bin/python" -m pytest -q tests/integration
+}
+
 cpp_suite() {
     if [ ! -f tests/cpp/CMakeLists.txt ]; then
         stage "C++ unit tests: skipped (no tests/cpp/CMakeLists.txt)"
@@ -121,6 +136,7 @@ ensure_apt_packages
 
 for ver in "${PYTHON_VERSIONS[@]}"; do
     python_suite "$ver"
+    integration_suite "$ver"
 done
 
 cpp_suite
