@@ -651,6 +651,9 @@ def plot_ratios(table: Table, path: str) -> None:
     import matplotlib.ticker
     others = [c for c in CONTENDERS[1:] if any(r.get(c) for _, r in table.rows)]
     rows = [(label, r) for label, r in table.rows if r.get("kestrand") and any(r.get(c) for c in others)]
+    if not rows:
+        print("\nno plot: no operation was measured for kestrand and another implementation")
+        return
     height = 0.8 / max(len(others), 1)
     every = [r[c] / r["kestrand"] for _, r in rows for c in others if r.get(c)]
     fig, ax = plt.subplots(figsize=(9, 0.42 * len(rows) + 1.6))
