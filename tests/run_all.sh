@@ -117,14 +117,15 @@ clang_suite() {
 }
 
 # Wheels as users get them: an sdist of the checkout, and from it, unpacked in
-# an empty folder without git, a wheel per Python version; each must equal in
-# content the wheel built straight from the checkout, need no symbol newer than
-# manylinux_2_28 allows, repair to that tag and pass twine's checks. Each
-# repaired wheel is installed into a fresh venv and the Python tests run there,
-# from outside the source tree, with mypy reading the installed stubs; one more
-# install runs with no compiler on PATH. Prints each step's time at the end.
+# an empty folder without git, a wheel per Python version. The 3.12 one must
+# equal in content the wheel built straight from the checkout; each must need
+# no symbol newer than manylinux_2_28 allows, repair to that tag and pass
+# twine's checks. Each repaired wheel is installed into a fresh venv and the
+# Python tests run there, from outside the source tree, with mypy reading the
+# installed stubs; one more install runs with no compiler on PATH. Prints each
+# step's time at the end.
 wheel_suite() {
-    local out="$ROOT/build/wheels" plat="manylinux_2_28_x86_64" scratch ver step_start
+    local out="$ROOT/build/wheels" plat="manylinux_2_28_$(uname -m)" scratch ver
     local -a times=()
     local tools312="$ROOT/build/wheel-tools-3.12"
     step() {  # step LABEL COMMAND...: runs and times one step
