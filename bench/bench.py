@@ -11,8 +11,13 @@ above 1 means kestrand is faster.
 
 Anything the installed kestrand does not provide (yet) is shown as "n/a".
 
+The end-to-end database row builds PostgreSQL's binary COPY data with the
+standard library alone; set KESTRAND_BENCH_PG to a conninfo (psycopg
+installed) to time the COPY into that server as well.
+
     python3 bench/bench.py            # full run, about a minute
     python3 bench/bench.py --quick    # a few seconds, rougher numbers
+    python3 bench/bench.py --plot FILE.png   # and a picture (needs matplotlib)
 """
 
 from __future__ import annotations
@@ -21,6 +26,8 @@ import argparse
 import ctypes
 import gc
 import hashlib
+import importlib.metadata
+import importlib.util
 import os
 import pickle
 import platform
@@ -732,12 +739,182 @@ def thread_report(settings: Settings, probe: GetrandomProbe) -> str:
 
 
 # --------------------------------------------------------------------------
+# end to end for a database user: new version 7 keys as PostgreSQL's binary
+# COPY stream (the format psycopg sends for `COPY ... FROM STDIN (FORMAT
+# BINARY)` with the column typed uuid): an 11-byte signature, flags and
+# header-extension length (int32 each), then per row a field count (int16 1)
+# and the field's length (int32 16) before its 16 bytes, and -1 (int16) at the
+# end. Built with the standard library alone; with psycopg installed and
+# KESTRAND_BENCH_PG set to a conninfo, a second row also sends it to a server.
+
+COPY_HEADER = b"PGCOPY\n\xff\r\n\x00" + (0).to_bytes(4, "big") + (0).to_bytes(4, "big")
+COPY_ROW_PREFIX = (1).to_bytes(2, "big") + (16).to_bytes(4, "big")
+COPY_TRAILER = (-1).to_bytes(2, "big", signed=True)
+
+
+def copy_payload(keys: list[Any]) -> bytes:
+    """The binary COPY stream of one uuid column holding `keys`."""
+    prefix = COPY_ROW_PREFIX
+    return b"".join([COPY_HEADER, *[prefix + k.bytes for k in keys], COPY_TRAILER])
+
+
+def uuid7_makers(n: int) -> dict[str, Callable[[], list[Any]] | None]:
+    """n version 7 keys, each library in its own fastest way."""
+    k_bulk = kfunc("uuid7_bulk")
+    std7 = getattr(uuid, "uuid7", None)
+    makers: dict[str, Callable[[], list[Any]] | None] = {
+        "kestrand": (lambda: k_bulk(n)) if k_bulk else None,
+        "uuid_utils": (lambda: [uuid_utils.uuid7() for _ in range(n)]) if uuid_utils else None,
+        "uuid6": (lambda: [uuid6.uuid7() for _ in range(n)]) if uuid6 else None,
+    }
+    if std7 is not None:
+        makers["stdlib"] = lambda: [std7() for _ in range(n)]
+    return makers
+
+
+def database_report(settings: Settings) -> str:
+    n = settings.big_n
+    rounds = Settings(settings.quick)
+    rounds.target_seconds = max(settings.target_seconds, 0.2)  # one run is already ~10 ms
+    table = Table(f"End to end: {n:,} version 7 keys as PostgreSQL binary COPY data (per key)")
+    makers = uuid7_makers(n)
+    stmt = "payload(make())"
+    entries = {name: ((stmt, {"make": m, "payload": copy_payload}) if m else None) for name, m in makers.items()}
+    table.add("make keys + build COPY payload", measure(entries, rounds, per=n))
+    server = copy_into_server(makers, n, rounds)
+    if server is not None:
+        table.add("... + COPY into a local server", server)
+    lines = [table.render()]
+    if server is None:
+        lines.append("  (COPY into a server: n/a; install psycopg and set KESTRAND_BENCH_PG to a conninfo)")
+    lines.append(conversion_report(settings))
+    return "\n".join(lines)
+
+
+def copy_into_server(
+    makers: dict[str, Callable[[], list[Any]] | None], n: int, settings: Settings
+) -> dict[str, float | None] | None:
+    conninfo = os.environ.get("KESTRAND_BENCH_PG")
+    if not conninfo:
+        return None
+    try:
+        import psycopg
+    except ImportError:
+        return None
+    conn = psycopg.connect(conninfo, autocommit=True)
+    conn.execute("CREATE TEMP TABLE kestrand_bench_keys (id uuid)")
+
+    def send(make: Callable[[], list[Any]]) -> None:
+        with conn.cursor() as cur:
+            with cur.copy("COPY kestrand_bench_keys (id) FROM STDIN (FORMAT BINARY)") as copy:
+                copy.write(copy_payload(make()))
+            cur.execute("TRUNCATE kestrand_bench_keys")
+
+    try:
+        entries = {name: (("send(make)", {"send": send, "make": m}) if m else None) for name, m in makers.items()}
+        return measure(entries, settings, per=n)
+    finally:
+        conn.close()
+
+
+def conversion_report(settings: Settings) -> str:
+    """The two ways to a uuid.UUID, and back, timed side by side."""
+    k = kestrand.UUID(SAMPLE_HEX) if kestrand is not None else None
+    s = uuid.UUID(SAMPLE_HEX)
+    K = kfunc("UUID")
+    cases = {
+        "uuid.UUID(int=u.int)": ("S(int=u.int)", {"S": uuid.UUID, "u": k}) if k is not None else None,
+        "uuid.UUID(bytes=u.bytes)": ("S(bytes=u.bytes)", {"S": uuid.UUID, "u": k}) if k is not None else None,
+        "kestrand.UUID(bytes=s.bytes)": ("K(bytes=s.bytes)", {"K": K, "s": s}) if K else None,
+        "kestrand.UUID(int=s.int)": ("K(int=s.int)", {"K": K, "s": s}) if K else None,
+    }
+    r = measure(cases, settings)
+    lines = ["\nConverting to and from uuid.UUID (per value):"]
+    lines += [f"  {label:<30} {fmt_time(ns):>10}" for label, ns in r.items()]
+    return "\n".join(lines)
+
+
+# --------------------------------------------------------------------------
+# the picture: --plot FILE.png
+
+
+def machine_caption() -> str:
+    """Processor, Python and the versions of everything measured."""
+    cpu = platform.machine()
+    try:
+        for line in Path("/proc/cpuinfo").read_text().splitlines():
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    except OSError:
+        pass
+
+    def version(dist: str) -> str:
+        try:
+            return importlib.metadata.version(dist)
+        except importlib.metadata.PackageNotFoundError:
+            return "not installed"
+
+    peers = ", ".join(f"{dist} {version(dist)}" for dist in ("uuid-utils", "uuid6"))
+    return (
+        f"{cpu}, {os.cpu_count()} CPUs, {platform.system()} {platform.release()}\n"
+        f"Python {platform.python_version()}, kestrand {version('kestrand')}, {peers}; "
+        f"best of interleaved rounds, {time.strftime('%Y-%m-%d')}"
+    )
+
+
+def plot_ratios(table: Table, path: str) -> None:
+    """Horizontal bars, one group per operation: how many times faster kestrand
+    is than each other implementation (other's time / kestrand's), log scale."""
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    import matplotlib.ticker
+    others = [c for c in CONTENDERS[1:] if any(r.get(c) for _, r in table.rows)]
+    rows = [(label, r) for label, r in table.rows if r.get("kestrand") and any(r.get(c) for c in others)]
+    if not rows:
+        print("\nno plot: no operation was measured for kestrand and another implementation")
+        return
+    height = 0.8 / max(len(others), 1)
+    every = [r[c] / r["kestrand"] for _, r in rows for c in others if r.get(c)]
+    fig, ax = plt.subplots(figsize=(9, 0.42 * len(rows) + 1.6))
+    for i, name in enumerate(others):
+        ys, ratios = [], []
+        for row, (_, results) in enumerate(rows):
+            if results.get(name):
+                ys.append(row + (i - (len(others) - 1) / 2) * height)
+                ratios.append(results[name] / results["kestrand"])
+        # Each bar runs from 1x to the ratio: right for faster, left for slower.
+        bars = ax.barh(ys, [r - 1 for r in ratios], left=1, height=height, label=name)
+        ax.bar_label(bars, labels=[f"{r:.3g}x" for r in ratios], padding=2, fontsize=7)
+    ax.set_xscale("log")
+    ax.set_xlim(min(min(every), 1) / 2.5, max(max(every), 1) * 2.5)  # room for the labels
+    ax.xaxis.set_major_formatter(matplotlib.ticker.FuncFormatter(lambda x, _: f"{x:g}x"))
+    ax.axvline(1.0, color="black", linewidth=0.8)
+    ax.set_yticks(range(len(rows)), [label for label, _ in rows], fontsize=8)
+    ax.invert_yaxis()
+    ax.set_xlabel("kestrand's speed-up: the other's time / kestrand's (right of 1x: kestrand is faster)")
+    ax.set_title("kestrand against the standard library and its peers")
+    ax.legend(loc="lower right", fontsize=8)
+    ax.grid(axis="x", which="both", alpha=0.3)
+    fig.text(0.01, 0.005, machine_caption(), fontsize=7, va="bottom")
+    fig.tight_layout(rect=(0, 0.04, 1, 1))
+    fig.savefig(path, dpi=110)
+    print(f"\nplot written to {path}")
+
+
+# --------------------------------------------------------------------------
 
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="fewer and shorter rounds")
-    settings = Settings(parser.parse_args().quick)
+    parser.add_argument("--plot", metavar="FILE.png", help="also draw the ratios (needs matplotlib)")
+    args = parser.parse_args()
+    if args.plot and importlib.util.find_spec("matplotlib") is None:
+        sys.exit("--plot needs matplotlib: python3 -m pip install matplotlib")
+    settings = Settings(args.quick)
 
     print(f"Python {platform.python_version()} ({platform.python_implementation()}) on {platform.machine()}")
     print(f"CPU count {os.cpu_count()}, {settings.rounds} interleaved rounds, best round reported")
@@ -775,6 +952,9 @@ def main() -> None:
     print(v1mc_report(min((f for f in (floor, vdso_floor) if f), default=None), singles))
     print(digest_report(settings))
     print(thread_report(settings, probe))
+    print(database_report(settings))
+    if args.plot:
+        plot_ratios(table, args.plot)
 
 
 if __name__ == "__main__":

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 #include "lib/error.hpp"
@@ -122,10 +121,11 @@ namespace {
 
 // A fork raises the counter in all three phases, so by 2 in the parent and
 // in the child alike; either side notices it at its next refill.
+// Registered once per process through a static's guarded initialisation, and
+// its result kept: a failed registration is final. (std::call_once would bind
+// pthread_once, which only glibc 2.34 and newer export from libc.)
 int register_fork_handler() noexcept {
-  static std::once_flag once;
-  static int result = 0;
-  std::call_once(once, [] { result = pthread_atfork(note_fork, note_fork, note_fork); });
+  static const int result = pthread_atfork(note_fork, note_fork, note_fork);
   return result;
 }
 

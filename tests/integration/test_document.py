@@ -1,0 +1,18 @@
+"""The document's code blocks are the recipes the other tests run."""
+
+import recipes
+
+# Recipes that build on an earlier block of the document.
+NEEDS = {"psycopg-copy": ("psycopg",), "fastapi": ("pydantic",)}
+
+
+def test_every_python_block_is_a_named_recipe():
+    marked = recipes.marked_blocks()
+    assert len(recipes.python_blocks()) == len(marked)
+    assert {"psycopg", "psycopg-copy", "asyncpg", "sqlalchemy", "sqlite3", "pydantic", "fastapi",
+            "json", "orjson", "msgspec", "convert"} <= set(marked)
+
+
+def test_every_recipe_runs_as_written():
+    for name in recipes.marked_blocks():
+        recipes.run(*NEEDS.get(name, ()), name)
