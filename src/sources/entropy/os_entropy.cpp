@@ -32,13 +32,9 @@ int32_t syscall_entropy_fill(void* out, size_t out_len) noexcept {
   return 0;
 }
 
-EntropyRun::EntropyRun() noexcept
-    : function_(lease_.state() != nullptr ? process_vdso_getrandom().function : nullptr),
-      state_size_(process_vdso_getrandom().shape.size) {}
-
 int32_t EntropyRun::fill(void* out, size_t out_len) noexcept {
-  if (function_ != nullptr) {
-    return vdso_fill(function_, lease_.state(), state_size_, out, out_len);
+  if (VgetrandomFn function = lease_.function()) {
+    return vdso_fill(function, lease_.state(), lease_.state_size(), out, out_len);
   }
   return syscall_entropy_fill(out, out_len);
 }

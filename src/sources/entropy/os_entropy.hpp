@@ -34,7 +34,7 @@ std::string entropy_error_text(int32_t code);
 // thread's vDSO state once, and holds it until the run ends.
 class EntropyRun {
  public:
-  EntropyRun() noexcept;
+  EntropyRun() noexcept = default;
   EntropyRun(const EntropyRun&) = delete;
   EntropyRun& operator=(const EntropyRun&) = delete;
 
@@ -45,9 +45,7 @@ class EntropyRun {
   void fill_or_panic(void* out, size_t out_len);
 
  private:
-  ThreadStateLease lease_;
-  VgetrandomFn function_;  // nullptr: the system call serves this run
-  size_t state_size_;
+  ThreadStateLease lease_;  // without a state, the system call serves this run
 };
 
 // fill_entropy: os_entropy_fill, turning a failure into the internal failure

@@ -86,6 +86,8 @@ ThreadStateLease::ThreadStateLease() noexcept {
     std::atomic_signal_fence(std::memory_order_seq_cst);
     state_ = state;
     busy_ = &mine.busy;
+    function_ = process_entry.function;
+    state_size_ = process_entry.shape.size;
   }
 }
 

@@ -30,9 +30,14 @@ class ThreadStateLease {
   ThreadStateLease& operator=(const ThreadStateLease&) = delete;
 
   void* state() const noexcept { return state_; }
+  // function: the vDSO's getrandom when there is a state, else nullptr.
+  VgetrandomFn function() const noexcept { return function_; }
+  size_t state_size() const noexcept { return state_size_; }
 
  private:
   void* state_ = nullptr;
+  VgetrandomFn function_ = nullptr;
+  size_t state_size_ = 0;
   bool* busy_ = nullptr;  // this thread's in-use mark, found once
 };
 
