@@ -21,7 +21,7 @@ constinit size_t entry_count = 0;
 constinit int registration = -1;  // -1: not yet registered
 
 void lock_all() {
-  for (int order : {0, 1}) {
+  for (int order = 0; order <= static_cast<int>(ForkOrder::last); ++order) {
     for (size_t i = 0; i < entry_count; ++i) {
       if (static_cast<int>(entries[i].order) == order) {
         entries[i].lock->lock();

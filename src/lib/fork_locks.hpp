@@ -16,7 +16,7 @@ namespace kestrand {
 
 // Fork order: lower first. Layers call downwards while holding their locks,
 // so the layer above locks first.
-enum class ForkOrder : int { generators = 0, sources = 1 };
+enum class ForkOrder : int { generators = 0, sources = 1, last = sources };
 
 // hold_across_fork: takes `lock` before every fork() and releases it in the
 // parent and the child after. Called from static initialisers; returns 0, or
