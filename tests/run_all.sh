@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 ROOT="$PWD"
 PYTHON_VERSIONS=(3.12 3.13)
-APT_PACKAGES=(g++ binutils libgtest-dev googletest faketime libfaketime postgresql)
+APT_PACKAGES=(g++ binutils libgtest-dev googletest faketime libfaketime postgresql strace)
 
 stage() {
     printf '\n==== %s ====\n' "$*"

@@ -23,7 +23,15 @@ namespace {
 constexpr uint64_t kMaxObjects = (uint64_t{1} << 59) - 1;
 constexpr uint64_t kMaxStrings = 0x555555555555555;
 
-using MakeValue = UuidValue (*)();
+// The value makers, one per bulk call: version 4 looks up the thread's random
+// state once for the whole call.
+struct MakeV4 {
+  EntropyRun run;
+  UuidValue operator()() { return make_v4(run); }
+};
+struct MakeV7 {
+  UuidValue operator()() { return make_v7(); }
+};
 
 struct ObjectItems {
   static constexpr uint64_t kMaxCount = kMaxObjects;
@@ -41,8 +49,8 @@ struct StringItems {
   }
 };
 
-template <class Items>
-std::unique_ptr<typename Items::Slot[]> generate(uint64_t count, MakeValue make) {
+template <class Items, class Make>
+std::unique_ptr<typename Items::Slot[]> generate(uint64_t count) {
   if (count > Items::kMaxCount) {
     panic("capacity overflow");
   }
@@ -50,13 +58,14 @@ std::unique_ptr<typename Items::Slot[]> generate(uint64_t count, MakeValue make)
     return nullptr;
   }
   auto slots = std::make_unique_for_overwrite<typename Items::Slot[]>(count);
+  Make make;
   for (uint64_t i = 0; i < count; ++i) {
     Items::store(make(), slots[i]);
   }
   return slots;
 }
 
-template <class Items, MakeValue Make, const ParamTable& Params>
+template <class Items, class Make, const ParamTable& Params>
 PyObject* bulk(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return enter([&]() -> Result<OwnedRef> {
     PyObject* slots[1] = {};
@@ -66,7 +75,7 @@ PyObject* bulk(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
       return argument_error("n", std::move(converted).error());
     }
     uint64_t count = converted.value();
-    auto values = without_interpreter_lock([&] { return generate<Items>(count, Make); });
+    auto values = without_interpreter_lock([&] { return generate<Items, Make>(count); });
 
     OwnedRef list = OwnedRef::steal(must(PyList_New(static_cast<Py_ssize_t>(count))));
     for (uint64_t i = 0; i < count; ++i) {
@@ -86,16 +95,16 @@ constexpr ParamTable kUuid7StringsParams{"uuid7_as_strings_bulk", "", kCountPara
 }  // namespace
 
 const PyMethodDef uuid4_bulk_def = {
-    "uuid4_bulk", as_cfunction<bulk<ObjectItems, make_v4, kUuid4BulkParams>>(),
+    "uuid4_bulk", as_cfunction<bulk<ObjectItems, MakeV4, kUuid4BulkParams>>(),
     METH_FASTCALL | METH_KEYWORDS, "uuid4_bulk(n)\n--\n\n"};
 const PyMethodDef uuid4_as_strings_bulk_def = {
-    "uuid4_as_strings_bulk", as_cfunction<bulk<StringItems, make_v4, kUuid4StringsParams>>(),
+    "uuid4_as_strings_bulk", as_cfunction<bulk<StringItems, MakeV4, kUuid4StringsParams>>(),
     METH_FASTCALL | METH_KEYWORDS, "uuid4_as_strings_bulk(n)\n--\n\n"};
 const PyMethodDef uuid7_bulk_def = {
-    "uuid7_bulk", as_cfunction<bulk<ObjectItems, make_v7, kUuid7BulkParams>>(),
+    "uuid7_bulk", as_cfunction<bulk<ObjectItems, MakeV7, kUuid7BulkParams>>(),
     METH_FASTCALL | METH_KEYWORDS, "uuid7_bulk(n)\n--\n\n"};
 const PyMethodDef uuid7_as_strings_bulk_def = {
-    "uuid7_as_strings_bulk", as_cfunction<bulk<StringItems, make_v7, kUuid7StringsParams>>(),
+    "uuid7_as_strings_bulk", as_cfunction<bulk<StringItems, MakeV7, kUuid7StringsParams>>(),
     METH_FASTCALL | METH_KEYWORDS, "uuid7_as_strings_bulk(n)\n--\n\n"};
 
 }  // namespace kestrand

@@ -1,23 +1,19 @@
 #include "generators/v7_state.hpp"
 
-#include <pthread.h>
-
 #include <cstring>
 #include <limits>
+
+#include "lib/fork_locks.hpp"
 
 namespace kestrand {
 namespace {
 
 constinit V7Context process_context;
 
-// fork() copies the lock as it stands: had another thread (a bulk call, which
-// runs without the interpreter lock) held it at that moment, the child would
-// wait for it forever. So a fork waits until the lock is free and both sides
-// release it afterwards; the state itself carries over unchanged.
-void lock_for_fork() { process_context.lock.lock(); }
-void unlock_after_fork() { process_context.lock.unlock(); }
-[[maybe_unused]] const int fork_handlers =
-    pthread_atfork(lock_for_fork, unlock_after_fork, unlock_after_fork);
+// A bulk call holds this lock without the interpreter lock, so a fork may
+// happen while another thread has it; the reseed under it reaches the entropy
+// states' lock.
+[[maybe_unused]] const int fork_handler = hold_across_fork(process_context.lock, ForkOrder::generators);
 
 uint64_t milliseconds(WallTime now) {
   constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();

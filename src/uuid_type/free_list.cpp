@@ -59,6 +59,14 @@ PyObject* uuid_alloc(PyTypeObject* type, Py_ssize_t nitems) {
     if (void* block = free_list.pop()) {
       return PyObject_Init(static_cast<PyObject*>(block), type);
     }
+    // UUID itself has no garbage-collector header and no items, so a plain
+    // block will do; every caller sets the fields (new_instance), so the
+    // block needs no zeroing either.
+    void* block = PyObject_Malloc(sizeof(UuidObject));
+    if (block == nullptr) {
+      return PyErr_NoMemory();
+    }
+    return PyObject_Init(static_cast<PyObject*>(block), type);
   }
   return PyType_GenericAlloc(type, nitems);
 }

@@ -19,9 +19,14 @@ def shim_library(tmp_path_factory) -> Path:
 
 @pytest.fixture
 def run_with_shim(shim_library):
-    """run(body, **params) -> (reported result, stderr) of a program under the shim."""
+    """run(body, **params) -> (reported result, stderr) of a program under the shim.
 
-    def run(body: str, **params):
-        return run_program(body, params, str(shim_library), {"KESTRAND_SHIM_LIBRARY": str(shim_library)})
+    The vDSO is hidden unless vdso="pass", so the module's random requests
+    reach the shim's getrandom(); with it, they go to the kernel's vDSO.
+    """
+
+    def run(body: str, vdso: str = "hide", **params):
+        env = {"KESTRAND_SHIM_LIBRARY": str(shim_library), "KESTRAND_SHIM_VDSO": vdso}
+        return run_program(body, params, str(shim_library), env)
 
     return run

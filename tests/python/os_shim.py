@@ -63,6 +63,7 @@ PARAMS = json.loads(sys.argv[1])
 _shim = ctypes.CDLL(os.environ["KESTRAND_SHIM_LIBRARY"]) if os.environ.get("KESTRAND_SHIM_LIBRARY") else None
 if _shim is not None:
     _shim.kestrand_shim_getrandom_log.restype = ctypes.c_longlong
+    _shim.kestrand_shim_state_mmaps.restype = ctypes.c_longlong
 _tag = 0
 
 
@@ -112,6 +113,18 @@ def attempt(name, *args, getrandom=None, clock=None):
 
 def report(result):
     print(json.dumps(result))
+
+
+def wait_child(pid, seconds=10):
+    """(finished, status) of child `pid`; killed if not finished within `seconds` (a deadlock)."""
+    import time
+    deadline = time.monotonic() + seconds
+    while not (done := os.waitpid(pid, os.WNOHANG))[0] and time.monotonic() < deadline:
+        time.sleep(0.01)
+    if not done[0]:
+        os.kill(pid, 9)
+        os.waitpid(pid, 0)
+    return bool(done[0]), done[1]
 '''
 
 
@@ -137,7 +150,9 @@ def build_shim(directory: Path) -> Path | None:
     return library
 
 
-def run_program(body: str, params, preload: str, extra_env: dict[str, str]):
+def run_program(body: str, params, preload: str, extra_env: dict[str, str], prefix: tuple[str, ...] = ()):
+    """Runs `body` after PRELUDE in a fresh interpreter (under the command `prefix`, if
+    any), and returns what it reported and its stderr."""
     env = {k: v for k, v in os.environ.items() if not k.startswith(("KESTRAND_SHIM_", "FAKETIME"))}
     # The child imports the same build of the module as this process.
     env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
@@ -146,7 +161,7 @@ def run_program(body: str, params, preload: str, extra_env: dict[str, str]):
     env.update(extra_env)
     program = PRELUDE + textwrap.dedent(body)
     proc = subprocess.run(
-        [sys.executable, "-c", program, json.dumps(params)],
+        [*prefix, sys.executable, "-c", program, json.dumps(params)],
         capture_output=True,
         text=True,
         env=env,

@@ -533,14 +533,9 @@ def test_fork_while_another_thread_holds_the_version_7_lock(run_with_shim):
         if pid == 0:
             kestrand.uuid7()
             os._exit(0)
-        deadline = time.monotonic() + 10
-        while not (done := os.waitpid(pid, os.WNOHANG))[0] and time.monotonic() < deadline:
-            time.sleep(0.01)
-        if not done[0]:
-            os.kill(pid, 9)
-            os.waitpid(pid, 0)
+        finished, status = wait_child(pid)
         worker.join()
-        report({"child_finished": bool(done[0]), "status": done[1]})
+        report({"child_finished": finished, "status": status})
         """,
         t=AT_FUTURE,
     )

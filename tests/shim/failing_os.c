@@ -27,6 +27,19 @@
  *     fail_errno[:E]        -1 with errno E (EINVAL)
  *     invalid_nsec[:N]      the real seconds with tv_nsec N (1000000000)
  *
+ *   KESTRAND_SHIM_VDSO = hide
+ *     getauxval(AT_SYSINFO_EHDR) answers 0, as on a kernel without a vDSO, so
+ *     the module's requests go through getrandom() above. Read once, when the
+ *     module looks the vDSO up at load time: set it before the process starts.
+ *
+ *   KESTRAND_SHIM_MMAP = MODE[:E][,OPTION...][#TAG]
+ *     applies to the mappings for the vDSO getrandom's opaque states only (the
+ *     anonymous mappings of type MAP_DROPPABLE, which nothing else here asks for)
+ *     pass          the real mmap()
+ *     fail[:E]      MAP_FAILED with errno E (ENOMEM)
+ *     Options: skip=N, times=N, delay_ms=N as for getrandom.
+ *     kestrand_shim_state_mmaps() returns how many such mappings were made.
+ *
  *   KESTRAND_SHIM_ATFORK = fail[:E]
  *     pthread_atfork() (which reaches the C library as __register_atfork)
  *     registers nothing and returns E (ENOMEM)
@@ -62,6 +75,8 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/auxv.h>
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -95,6 +110,8 @@ struct tracker {
 static pthread_mutex_t shim_lock = PTHREAD_MUTEX_INITIALIZER;
 static struct tracker getrandom_tracker;
 static struct tracker clock_tracker;
+static struct tracker mmap_tracker;
+static long long state_mmaps;
 static long long log_count;
 static long long log_lengths[LOG_MAX];
 static long long log_results[LOG_MAX];
@@ -169,6 +186,22 @@ static int mode_applies(struct tracker* tracker, const char* text, const struct 
         return 0;
     }
     return setting->times < 0 || index - setting->skip < setting->times;
+}
+
+/* Reads the setting in `name` and counts this call; 1 if MODE applies to it. */
+static int current_setting(const char* name, struct tracker* tracker, struct setting* setting) {
+    const char* text = getenv(name);
+    pthread_mutex_lock(&shim_lock);
+    parse_setting(text, setting, -1);
+    int applies = mode_applies(tracker, text, setting);
+    pthread_mutex_unlock(&shim_lock);
+    return applies;
+}
+
+static void pause_ms(long long ms) {
+    struct timespec pause = {ms / 1000, (ms % 1000) * 1000000};
+    while (nanosleep(&pause, &pause) == -1 && errno == EINTR) {
+    }
 }
 
 /* ---- getrandom ---------------------------------------------------------- */
@@ -272,9 +305,7 @@ ssize_t getrandom(void* buffer, size_t length, unsigned int flags) {
         }
     }
     if (applies && setting.delay_ms > 0) {
-        struct timespec pause = {setting.delay_ms / 1000, (setting.delay_ms % 1000) * 1000000};
-        while (nanosleep(&pause, &pause) == -1 && errno == EINTR) {
-        }
+        pause_ms(setting.delay_ms);
     }
     if (result == -1) {
         errno = error;
@@ -326,12 +357,8 @@ int clock_gettime(clockid_t clock, struct timespec* out) {
     if (clock != CLOCK_REALTIME) {
         return real_clock_gettime(clock, out);
     }
-    const char* text = getenv("KESTRAND_SHIM_CLOCK");
     struct setting setting;
-    pthread_mutex_lock(&shim_lock);
-    parse_setting(text, &setting, -1);
-    int applies = mode_applies(&clock_tracker, text, &setting);
-    pthread_mutex_unlock(&shim_lock);
+    int applies = current_setting("KESTRAND_SHIM_CLOCK", &clock_tracker, &setting);
     const char* mode = applies ? setting.mode : "pass";
 
     const long long billion = 1000000000LL;
@@ -367,6 +394,54 @@ int clock_gettime(clockid_t clock, struct timespec* out) {
     }
     return 0;
 }
+
+/* ---- getauxval and mmap: the vDSO path ---------------------------------- */
+
+typedef unsigned long (*getauxval_fn)(unsigned long);
+
+unsigned long getauxval(unsigned long type) {
+    if (type == AT_SYSINFO_EHDR) {
+        const char* text = getenv("KESTRAND_SHIM_VDSO");
+        if (text != NULL && strcmp(text, "hide") == 0) {
+            return 0;
+        }
+    }
+    static getauxval_fn next;
+    if (next == NULL) {
+        next = (getauxval_fn)dlsym(RTLD_NEXT, "getauxval");
+    }
+    return next(type);
+}
+
+#ifndef MAP_DROPPABLE
+#define MAP_DROPPABLE 0x08
+#endif
+
+static void* real_mmap(void* address, size_t length, int prot, int flags, int fd, off_t offset) {
+    return (void*)syscall(SYS_mmap, address, length, prot, flags, fd, offset);
+}
+
+void* mmap(void* address, size_t length, int prot, int flags, int fd, off_t offset) {
+    if ((flags & MAP_TYPE) != MAP_DROPPABLE || (flags & MAP_ANONYMOUS) == 0) {
+        return real_mmap(address, length, prot, flags, fd, offset);
+    }
+    struct setting setting;
+    int applies = current_setting("KESTRAND_SHIM_MMAP", &mmap_tracker, &setting);
+    if (applies && setting.delay_ms > 0) {
+        pause_ms(setting.delay_ms);
+    }
+    if (applies && strcmp(setting.mode, "fail") == 0) {
+        errno = setting.has_arg1 ? (int)setting.arg1 : ENOMEM;
+        return MAP_FAILED;
+    }
+    void* result = real_mmap(address, length, prot, flags, fd, offset);
+    if (result != MAP_FAILED) {
+        __atomic_add_fetch(&state_mmaps, 1, __ATOMIC_RELAXED);
+    }
+    return result;
+}
+
+long long kestrand_shim_state_mmaps(void) { return __atomic_load_n(&state_mmaps, __ATOMIC_RELAXED); }
 
 /* ---- pthread_atfork ----------------------------------------------------- */
 

@@ -5,20 +5,19 @@
 #include <cerrno>
 
 #include "lib/error.hpp"
+#include "sources/entropy/fill_cursor.hpp"
+#include "sources/entropy/thread_state.hpp"
 
 namespace kestrand {
 
-int32_t os_entropy_fill(void* out, size_t out_len) noexcept {
-  auto* position = static_cast<unsigned char*>(out);
-  size_t remaining = out_len;
-  while (remaining > 0) {
-    ssize_t got = getrandom(position, remaining, 0);
+int32_t syscall_entropy_fill(void* out, size_t out_len) noexcept {
+  FillCursor cursor{static_cast<unsigned char*>(out), out_len};
+  while (cursor.remaining > 0) {
+    ssize_t got = getrandom(cursor.position, cursor.remaining, 0);
     if (got > 0) {
-      if (static_cast<size_t>(got) > remaining) {
+      if (!cursor.advance(static_cast<size_t>(got))) {
         return kEntropyUnexpected;
       }
-      position += got;
-      remaining -= static_cast<size_t>(got);
       continue;
     }
     if (got == -1) {
@@ -33,6 +32,26 @@ int32_t os_entropy_fill(void* out, size_t out_len) noexcept {
   return 0;
 }
 
+int32_t EntropyRun::fill(void* out, size_t out_len) noexcept {
+  if (VgetrandomFn function = lease_.function()) {
+    return vdso_fill(function, lease_.state(), lease_.state_size(), out, out_len);
+  }
+  return syscall_entropy_fill(out, out_len);
+}
+
+void EntropyRun::fill_or_panic(void* out, size_t out_len) {
+  if (int32_t code = fill(out, out_len); code != 0) {
+    panic("could not retrieve random bytes for uuid: " + entropy_error_text(code));
+  }
+}
+
+int32_t os_entropy_fill(void* out, size_t out_len) noexcept {
+  if (out_len == 0) {
+    return 0;
+  }
+  return EntropyRun().fill(out, out_len);
+}
+
 std::string entropy_error_text(int32_t code) {
   if (code < 0) {
     return "OS Error: " + std::to_string(-static_cast<int64_t>(code));
@@ -44,8 +63,8 @@ std::string entropy_error_text(int32_t code) {
 }
 
 void fill_entropy(void* out, size_t out_len) {
-  if (int32_t code = os_entropy_fill(out, out_len); code != 0) {
-    panic("could not retrieve random bytes for uuid: " + entropy_error_text(code));
+  if (out_len > 0) {
+    EntropyRun().fill_or_panic(out, out_len);
   }
 }
 

@@ -1,10 +1,14 @@
-// OsEntropy: fresh bytes from the operating system's getrandom(), with no pool
-// or buffer in between, so no two UUIDs ever share random bytes.
+// OsEntropy: fresh bytes from the kernel's random generator, with no pool or
+// buffer in between, so no two UUIDs ever share random bytes. Where the kernel
+// offers getrandom in the vDSO, a request is served there, from this thread's
+// opaque state (sources/entropy/); elsewhere by the C library's getrandom().
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "sources/entropy/thread_state.hpp"
 
 namespace kestrand {
 
@@ -14,12 +18,35 @@ inline constexpr int32_t kEntropyUnexpected = 65538;
 
 // os_entropy_fill: fills `out` completely and returns 0, or returns an error
 // code. Interrupted calls are repeated and short reads continued; nothing else
-// is retried. A request for 0 bytes makes no system call.
+// is retried. A request for 0 bytes asks the kernel nothing.
 int32_t os_entropy_fill(void* out, size_t out_len) noexcept;
+
+// syscall_entropy_fill: the same through the C library's getrandom() alone,
+// with flags 0 (block until the kernel's random pool is ready).
+int32_t syscall_entropy_fill(void* out, size_t out_len) noexcept;
 
 // entropy_error_text: "OS Error: 5", "errno: did not return a positive value"
 // or "unexpected situation".
 std::string entropy_error_text(int32_t code);
+
+// EntropyRun: a run of requests by one thread (a bulk call, or one request).
+// Every fill is still served afresh by the kernel; the run only looks up the
+// thread's vDSO state once, and holds it until the run ends.
+class EntropyRun {
+ public:
+  EntropyRun() noexcept = default;
+  EntropyRun(const EntropyRun&) = delete;
+  EntropyRun& operator=(const EntropyRun&) = delete;
+
+  // fill: as os_entropy_fill.
+  int32_t fill(void* out, size_t out_len) noexcept;
+
+  // fill_or_panic: as fill_entropy.
+  void fill_or_panic(void* out, size_t out_len);
+
+ private:
+  ThreadStateLease lease_;  // without a state, the system call serves this run
+};
 
 // fill_entropy: os_entropy_fill, turning a failure into the internal failure
 // "could not retrieve random bytes for uuid: <text>".

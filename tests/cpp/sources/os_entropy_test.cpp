@@ -4,10 +4,14 @@
 // This file defines getrandom() for the whole test binary. kestrand_core is
 // linked statically, so its call binds to this definition; it plays the
 // results a test scripted while a Script is alive and asks the kernel
-// otherwise.
+// otherwise. It also hides the vDSO from the binary (getauxval below), so that
+// every request reaches getrandom(); the vDSO path has its own tests in
+// tests/cpp/entropy.
 #include "sources/entropy/os_entropy.hpp"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/auxv.h>
 #include <sys/random.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -65,6 +69,15 @@ Step returns(long long value) { return {Step::kReturn, value}; }
 Step too_long() { return {Step::kDeliver, 0, 1}; }
 
 }  // namespace
+
+extern "C" unsigned long getauxval(unsigned long type) {
+  if (type == AT_SYSINFO_EHDR) {
+    return 0;
+  }
+  using Getauxval = unsigned long (*)(unsigned long);
+  static auto next = reinterpret_cast<Getauxval>(dlsym(RTLD_NEXT, "getauxval"));
+  return next != nullptr ? next(type) : 0;
+}
 
 extern "C" ssize_t getrandom(void* buffer, size_t length, unsigned int flags) {
   if (!script_active) {

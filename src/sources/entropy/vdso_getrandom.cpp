@@ -1,0 +1,86 @@
+#include "sources/entropy/vdso_getrandom.hpp"
+
+#include <sys/random.h>
+
+#include <cerrno>
+#include <climits>
+
+#include "sources/entropy/fill_cursor.hpp"
+#include "sources/entropy/vdso_symbol.hpp"
+#include "sources/entropy/os_entropy.hpp"
+
+namespace kestrand {
+namespace {
+
+// The kernel's answer to the parameter query (buffer nullptr, length 0,
+// opaque_len ~0): three words, then room reserved for more.
+struct OpaqueParams {
+  uint32_t size_of_opaque_state;
+  uint32_t mmap_prot;
+  uint32_t mmap_flags;
+  uint32_t reserved[13];
+};
+
+#if defined(__x86_64__)
+constexpr const char* kSymbol = "__vdso_getrandom";
+constexpr const char* kVersion = "LINUX_2.6";
+#elif defined(__aarch64__)
+constexpr const char* kSymbol = "__kernel_getrandom";
+constexpr const char* kVersion = "LINUX_2.6.39";
+#else
+constexpr const char* kSymbol = nullptr;  // elsewhere: the system call
+constexpr const char* kVersion = nullptr;
+#endif
+
+}  // namespace
+
+bool query_state_shape(VgetrandomFn function, StateShape& out) noexcept {
+  OpaqueParams params{};
+  if (function(nullptr, 0, 0, &params, ~size_t{0}) != 0 || params.size_of_opaque_state == 0 ||
+      params.mmap_prot > INT_MAX || params.mmap_flags > INT_MAX) {
+    return false;
+  }
+  out.size = params.size_of_opaque_state;
+  out.mmap_prot = static_cast<int>(params.mmap_prot);
+  out.mmap_flags = static_cast<int>(params.mmap_flags);
+  return true;
+}
+
+VdsoGetrandom find_vdso_getrandom(const void* image) noexcept {
+  VdsoGetrandom found;
+  if (kSymbol == nullptr || image == nullptr) {
+    return found;
+  }
+  auto function = reinterpret_cast<VgetrandomFn>(find_vdso_function(image, kSymbol, kVersion));
+  if (function != nullptr && query_state_shape(function, found.shape)) {
+    found.function = function;
+  }
+  return found;
+}
+
+int32_t vdso_fill(VgetrandomFn function, void* state, size_t state_size, void* out,
+                  size_t out_len) noexcept {
+  FillCursor cursor{static_cast<unsigned char*>(out), out_len};
+  while (cursor.remaining > 0) {
+    ssize_t got = function(cursor.position, cursor.remaining, GRND_NONBLOCK, state, state_size);
+    if (got > 0) {
+      if (!cursor.advance(static_cast<size_t>(got))) {
+        return kEntropyUnexpected;
+      }
+      continue;
+    }
+    if (got == -EINTR) {
+      continue;
+    }
+    if (got == -EAGAIN) {
+      return syscall_entropy_fill(cursor.position, cursor.remaining);
+    }
+    if (got < 0 && got >= -INT32_MAX) {
+      return static_cast<int32_t>(got);
+    }
+    return kEntropyUnexpected;  // 0, or beyond any errno
+  }
+  return 0;
+}
+
+}  // namespace kestrand

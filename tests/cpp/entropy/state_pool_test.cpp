@@ -1,0 +1,172 @@
+// The opaque states' memory: layout in the pages, reuse through the free list,
+// failure to map, and the process's pool under threads that come and go and
+// across fork().
+#include "sources/entropy/state_pool.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "sources/entropy/thread_state.hpp"
+#include "sources/entropy/os_entropy.hpp"
+
+namespace kestrand {
+namespace {
+
+const size_t kPage = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+
+StateShape shape_of(size_t size) { return {size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS}; }
+
+TEST(StatePool, StatesAtACacheLineStrideNeverStraddlingAPage) {
+  for (size_t size : {size_t{1}, size_t{64}, size_t{144}, size_t{200}, size_t{1000}, kPage - 1, kPage + 1}) {
+    SCOPED_TRACE(size);
+    StatePool pool(shape_of(size));
+    EXPECT_EQ(pool.stride() % 64, 0u);
+    EXPECT_GE(pool.stride(), size);
+    EXPECT_LT(pool.stride(), size + 64);
+    std::set<uintptr_t> seen;
+    for (int i = 0; i < 200; ++i) {
+      auto* state = static_cast<unsigned char*>(pool.take());
+      ASSERT_NE(state, nullptr);
+      auto start = reinterpret_cast<uintptr_t>(state);
+      EXPECT_EQ(start % 64, 0u);
+      if (size <= kPage) {
+        EXPECT_EQ(start / kPage, (start + size - 1) / kPage) << "straddles a page";
+      }
+      // No two states overlap: each is written whole and stays intact.
+      std::memset(state, i & 0xFF, size);
+      seen.insert(start);
+    }
+    EXPECT_EQ(seen.size(), 200u);
+    std::vector<uintptr_t> sorted(seen.begin(), seen.end());
+    for (size_t i = 1; i < sorted.size(); ++i) {
+      EXPECT_GE(sorted[i] - sorted[i - 1], size);
+    }
+    size_t per_mapping = size <= kPage ? kPage / pool.stride() : 1;
+    EXPECT_EQ(pool.mappings(), (200 + per_mapping - 1) / per_mapping);
+  }
+}
+
+TEST(StatePool, GivenBackStatesServeBeforeNewMemory) {
+  StatePool pool(shape_of(144));
+  std::vector<void*> taken;
+  for (int i = 0; i < 100; ++i) {
+    taken.push_back(pool.take());
+  }
+  size_t mappings = pool.mappings();
+  for (void* state : taken) {
+    pool.give_back(state);
+  }
+  std::set<void*> again;
+  for (int i = 0; i < 100; ++i) {
+    again.insert(pool.take());
+  }
+  EXPECT_EQ(again, std::set<void*>(taken.begin(), taken.end()));
+  EXPECT_EQ(pool.mappings(), mappings);
+}
+
+TEST(StatePool, FailedMappingYieldsNoStateAndALaterCallTriesAgain) {
+  // MAP_SHARED_VALIDATE with an unknown flag is refused by every kernel.
+  StatePool refused({144, PROT_READ | PROT_WRITE, MAP_SHARED_VALIDATE | MAP_ANONYMOUS | (1 << 30)});
+  EXPECT_EQ(refused.take(), nullptr);
+  EXPECT_EQ(refused.take(), nullptr);
+  EXPECT_EQ(refused.mappings(), 0u);
+  StatePool unshaped;
+  EXPECT_EQ(unshaped.take(), nullptr);
+}
+
+bool vdso_active() { return process_vdso_getrandom().function != nullptr; }
+
+TEST(ProcessStates, ThreadsComingAndGoingReuseTheirStates) {
+  if (!vdso_active()) {
+    GTEST_SKIP() << "this kernel has no getrandom in its vDSO";
+  }
+  constexpr int kWave = 8;
+  auto wave = [] {
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int i = 0; i < kWave; ++i) {
+      threads.emplace_back([&] {
+        uint8_t bytes[16];
+        failures += os_entropy_fill(bytes, sizeof bytes) != 0;
+      });
+    }
+    for (std::thread& thread : threads) {
+      thread.join();  // returns once the thread's exit, and so its state's return, is done
+    }
+    return failures.load();
+  };
+  ASSERT_EQ(wave(), 0);
+  size_t after_first = process_state_mappings();
+  EXPECT_GE(after_first, 1u);
+  for (int i = 0; i < 250; ++i) {
+    ASSERT_EQ(wave(), 0);
+  }
+  EXPECT_EQ(process_state_mappings(), after_first) << "2000 threads, never more than 9 at once";
+}
+
+// Forks with `busy` threads filling all the while; the child takes a new
+// thread's state (so the pool's lock) and both sides report 32 bytes.
+void fork_and_compare(int busy) {
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < busy; ++i) {
+    threads.emplace_back([&] {
+      while (!stop.load()) {
+        uint8_t bytes[16];
+        ASSERT_EQ(os_entropy_fill(bytes, sizeof bytes), 0);
+      }
+    });
+  }
+  uint8_t warm[16];
+  ASSERT_EQ(os_entropy_fill(warm, sizeof warm), 0);  // this thread's state is seeded
+  int channel[2];
+  ASSERT_EQ(pipe(channel), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    std::array<uint8_t, 32> child{};
+    bool ok = os_entropy_fill(child.data(), 16) == 0;
+    std::thread fresh([&] { ok = ok && os_entropy_fill(child.data() + 16, 16) == 0; });
+    fresh.join();
+    ok = ok && write(channel[1], child.data(), child.size()) == static_cast<ssize_t>(child.size());
+    _exit(ok ? 0 : 1);
+  }
+  std::array<uint8_t, 32> parent{};
+  ASSERT_EQ(os_entropy_fill(parent.data(), 16), 0);
+  std::thread fresh([&] { EXPECT_EQ(os_entropy_fill(parent.data() + 16, 16), 0); });
+  fresh.join();
+  std::array<uint8_t, 32> child{};
+  ASSERT_EQ(read(channel[0], child.data(), child.size()), static_cast<ssize_t>(child.size()));
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  close(channel[0]);
+  close(channel[1]);
+  stop = true;
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  // The same thread's next bytes, and a new thread's first, differ between
+  // parent and child.
+  EXPECT_NE(std::memcmp(parent.data(), child.data(), 16), 0);
+  EXPECT_NE(std::memcmp(parent.data() + 16, child.data() + 16, 16), 0);
+}
+
+TEST(ProcessStates, ParentAndChildDrawDifferentBytesAfterFork) {
+  fork_and_compare(0);
+  fork_and_compare(2);
+}
+
+}  // namespace
+}  // namespace kestrand

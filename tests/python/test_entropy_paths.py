@@ -1,0 +1,198 @@
+"""Which way the random bytes take: the kernel's vDSO getrandom, or the
+getrandom() system call, and the switch between them.
+
+The failing-OS shim hides the vDSO (as a kernel without it would) or fails the
+mappings for the vDSO's per-thread states; which path served is proven by
+counting real getrandom system calls (strace) and the C library calls the shim
+saw, never by timing.
+"""
+
+from __future__ import annotations
+
+import os
+import platform
+import re
+import shutil
+import sys
+
+import pytest
+
+from os_shim import run_program
+
+N = 100_000
+
+
+def kernel_offers_vdso_getrandom() -> bool:
+    # Linux 6.11 put getrandom into the x86_64 vDSO; aarch64 followed in 6.14.
+    first = {"x86_64": (6, 11), "aarch64": (6, 14)}.get(platform.machine())
+    match = re.match(r"(\d+)\.(\d+)", platform.release())
+    return first is not None and match is not None and tuple(map(int, match.groups())) >= first
+
+
+VDSO = kernel_offers_vdso_getrandom()
+needs_vdso = pytest.mark.skipif(not VDSO, reason="this kernel has no getrandom in its vDSO")
+
+
+def run(shim_library, body, vdso="pass", mmap=None, prefix=(), **params):
+    env = {"KESTRAND_SHIM_LIBRARY": str(shim_library), "KESTRAND_SHIM_VDSO": vdso}
+    if mmap is not None:
+        env["KESTRAND_SHIM_MMAP"] = mmap
+    return run_program(body, params, str(shim_library), env, prefix)
+
+
+def getrandom_syscalls(shim_library, tmp_path, body, **options) -> int:
+    """getrandom system calls the program makes, by every thread, as strace counts them."""
+    out = tmp_path / "strace.txt"
+    run(shim_library, body, prefix=("strace", "-f", "-c", "-e", "trace=getrandom", "-o", str(out)), **options)
+    for line in out.read_text().splitlines():
+        fields = line.split()
+        if fields and fields[-1] == "getrandom":
+            return int(fields[3])
+    return 0
+
+
+@pytest.mark.skipif(shutil.which("strace") is None, reason="strace is not installed")
+@pytest.mark.parametrize(
+    "options, through_vdso",
+    [
+        pytest.param({}, True, marks=needs_vdso, id="vdso"),
+        pytest.param({"vdso": "hide"}, False, id="vdso hidden"),
+        pytest.param({"mmap": "fail"}, False, id="state mapping fails"),
+    ],
+)
+def test_getrandom_system_calls_over_100000_uuid4(shim_library, tmp_path, options, through_vdso):
+    # The interpreter makes a few calls of its own while it starts.
+    baseline = getrandom_syscalls(shim_library, tmp_path, "report(0)", **options)
+    calls = getrandom_syscalls(
+        shim_library,
+        tmp_path,
+        """
+        for _ in range(PARAMS["n"]):
+            kestrand.uuid4()
+        report(0)
+        """,
+        n=N,
+        **options,
+    )
+    if through_vdso:
+        assert calls - baseline < 100
+    else:
+        assert calls - baseline >= N
+
+
+@pytest.mark.parametrize(
+    "options, expected",
+    [
+        # A thread whose state could not be mapped keeps the system call; the
+        # next thread maps one and takes the vDSO.
+        pytest.param({"mmap": "fail,times=1"}, {"main": 50, "worker": 0, "main again": 50, "mappings": 1},
+                     marks=needs_vdso, id="first mapping fails"),
+        pytest.param({}, {"main": 0, "worker": 0, "main again": 0, "mappings": 1},
+                     marks=needs_vdso, id="vdso"),
+        pytest.param({"mmap": "fail"}, {"main": 50, "worker": 50, "main again": 50, "mappings": 0},
+                     marks=needs_vdso, id="every mapping fails"),
+        pytest.param({"vdso": "hide"}, {"main": 50, "worker": 50, "main again": 50, "mappings": 0},
+                     id="vdso hidden"),
+    ],
+)
+def test_fallback_to_the_system_call_is_silent_and_per_thread(shim_library, options, expected):
+    result, _ = run(
+        shim_library,
+        """
+        import threading
+
+        def draw():
+            outcome = attempt("uuid4_bulk", 50)
+            assert "value" in outcome, outcome
+            assert all(v[12] == "4" and v[16] in "89ab" for v in outcome["value"])
+            return sum(1 for length, _ in outcome["requests"] if length == 16), outcome["value"]
+
+        counts, values = {}, []
+        counts["main"], first = draw()
+        box = {}
+        worker = threading.Thread(target=lambda: box.update(result=draw()))
+        worker.start()
+        worker.join()
+        counts["worker"], second = box["result"]
+        counts["main again"], third = draw()
+        counts["mappings"] = _shim.kestrand_shim_state_mmaps()
+        report({"counts": counts, "distinct": len(set(first + second + third))})
+        """,
+        **options,
+    )
+    assert result == {"counts": expected, "distinct": 150}
+
+
+FORK_BODY = """
+import threading
+
+stop = False
+
+def churn():
+    while not stop:
+        kestrand.uuid4_bulk(1000)
+        kestrand.uuid7_bulk(1000)
+
+def draws():
+    values = [u.hex for u in kestrand.uuid4_bulk(100)] + [kestrand.uuid4().hex]
+    worker = threading.Thread(target=lambda: values.extend(kestrand.uuid4_as_strings_bulk(100)))
+    worker.start()
+    worker.join()
+    return values
+
+busy = [threading.Thread(target=churn) for _ in range(PARAMS["threads"])]
+for thread in busy:
+    thread.start()
+kestrand.uuid4()  # this thread's state is in use before the fork
+read_end, write_end = os.pipe()
+pid = os.fork()
+if pid == 0:
+    os.write(write_end, json.dumps(draws()).encode())
+    os._exit(0)
+os.close(write_end)
+parent = draws()
+with os.fdopen(read_end) as pipe:
+    child = json.loads(pipe.read())
+_, status = os.waitpid(pid, 0)
+stop = True
+for thread in busy:
+    thread.join()
+report({"parent": parent, "child": child, "status": status})
+"""
+
+
+@pytest.mark.parametrize("threads", [0, 2], ids=["alone", "beside bulk calls"])
+@pytest.mark.parametrize("vdso", [pytest.param("pass", marks=needs_vdso), "hide"])
+def test_parent_and_child_draw_different_values_after_fork(shim_library, vdso, threads):
+    result, _ = run(shim_library, FORK_BODY, vdso=vdso, threads=threads)
+    assert result["status"] == 0
+    parent, child = result["parent"], result["child"]
+    assert len(parent) == len(child) == 201
+    assert len(set(parent) | set(child)) == 402
+
+
+@needs_vdso
+def test_fork_while_another_thread_maps_a_state(shim_library):
+    # A thread's first request takes the states' lock and, here, maps a page
+    # that takes 300 ms. A fork in that moment must not hand the child a lock
+    # that no thread of the child will ever release: the child's first request
+    # needs it too.
+    result, _ = run(
+        shim_library,
+        """
+        import threading, time
+
+        worker = threading.Thread(target=kestrand.uuid4_bulk, args=(3,))
+        worker.start()
+        time.sleep(0.1)
+        pid = os.fork()
+        if pid == 0:
+            kestrand.uuid4()
+            os._exit(0)
+        finished, status = wait_child(pid)
+        worker.join()
+        report({"child_finished": finished, "status": status})
+        """,
+        mmap="pass,delay_ms=300",
+    )
+    assert result == {"child_finished": True, "status": 0}
