@@ -3,7 +3,7 @@
 #include <cstring>
 #include <limits>
 
-#include "lib/fork_locks.hpp"
+#include "platform/fork_locks.hpp"
 
 namespace kestrand {
 namespace {

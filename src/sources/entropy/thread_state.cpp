@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "lib/fork_locks.hpp"
+#include "platform/fork_locks.hpp"
 #include "sources/entropy/state_pool.hpp"
 
 namespace kestrand {

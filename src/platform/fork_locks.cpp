@@ -1,4 +1,4 @@
-#include "lib/fork_locks.hpp"
+#include "platform/fork_locks.hpp"
 
 #include <pthread.h>
 
