@@ -11,8 +11,8 @@ import uuid
 
 import atheris
 
-from fuzz_support import (ACCEPTED_HEX, MAX, OUT_OF_RANGE, UUID, PanicException, Planted, Sub,
-                          Values, check_exception, check_uuid, fuzz, index_of)
+from fuzz_support import (ACCEPTED_HEX, MAX, OUT_OF_RANGE, UUID, PanicException, Planted, StrSub,
+                          Sub, Values, check_exception, check_uuid, fuzz, index_of)
 
 NAMES = ("hex", "bytes", "bytes_le", "fields", "int", "version")
 FIELD_LIMITS = [(1 << 32, "field 1 out of range (need a 32-bit value)"),
@@ -20,6 +20,24 @@ FIELD_LIMITS = [(1 << 32, "field 1 out of range (need a 32-bit value)"),
                 (1 << 16, "field 3 out of range (need a 16-bit value)"),
                 (1 << 8, "field 4 out of range (need a 8-bit value)"),
                 (1 << 8, "field 5 out of range (need a 8-bit value)")]
+
+
+class WithInit(UUID):
+    def __init__(self, *args, **kwargs):
+        pass
+
+
+class WithNew(UUID):
+    def __new__(cls, *args, **kwargs):
+        return super().__new__(cls, *args, **kwargs)
+
+
+# The class call of UUID, of a plain subclass and of subclasses with their own
+# __init__ or __new__, and UUID.__new__ itself, take different routes in.
+CLASSES = [UUID, Sub, WithInit, WithNew, None]
+# Keyword names: the parameters, near misses, and the same texts as str
+# subclasses (equal to the names) or with a NUL or a lone surrogate (unknown).
+KEYWORDS = NAMES + ("x", "Hex", "versio", StrSub("int"), StrSub("bytes_le"), "hex\0", "\ud800", "in\u00e9")
 
 
 class Expected(Exception):
@@ -131,22 +149,44 @@ def predict(positional, keywords):
     return uuid.UUID(int=index_of(value)[0]).bytes
 
 
+def typed_value(values, name):
+    """A value of the type the parameter wants, its contents still arbitrary."""
+    if name == "hex":
+        return values.hex_text()
+    if name in ("bytes", "bytes_le"):
+        return values.byte_string()
+    if name == "fields":
+        count = 6 if values.flag() else values.fdp.ConsumeIntInRange(0, 8)
+        return tuple(values.integer() for _ in range(count))
+    return values.integer()
+
+
 def test_one_input(data):
     fdp = atheris.FuzzedDataProvider(data)
     values = Values(fdp)
-    positional = [values.value() for _ in range(fdp.ConsumeIntInRange(0, 7) if values.flag() else 0)]
-    keywords = {}
-    for _ in range(fdp.ConsumeIntInRange(0, 4)):
-        name = values.pick(NAMES + ("x", "Hex", "versio"))
-        keywords[name] = values.value()
-    call = fdp.ConsumeIntInRange(0, 2)
-    cls = Sub if call == 1 else UUID
+    if values.flag():
+        # One form, by position or keyword, perhaps with a version: mostly valid calls.
+        name = values.pick(NAMES[:5])
+        value = typed_value(values, name)
+        if values.flag():
+            positional, keywords = [None] * NAMES.index(name) + [value], {}
+        else:
+            positional, keywords = [], {name: value}
+        if values.flag():
+            keywords["version"] = values.fdp.ConsumeIntInRange(0, 6)
+    else:
+        positional = [values.value() for _ in range(fdp.ConsumeIntInRange(0, 7) if values.flag() else 0)]
+        keywords = {}
+        for _ in range(fdp.ConsumeIntInRange(0, 4)):
+            keywords[values.pick(KEYWORDS)] = values.value()
+    cls = values.pick(CLASSES)
     try:
         expected = predict(positional, keywords)
     except Expected as e:
         expected = e
     try:
-        if call == 2:
+        if cls is None:
+            cls = UUID
             result = UUID.__new__(UUID, *positional, **keywords)
         else:
             result = cls(*positional, **keywords)
