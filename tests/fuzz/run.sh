@@ -85,6 +85,7 @@ for target in "${TARGETS[@]}"; do
     mkdir -p "$corpus"
     log="$OUT/logs/$target.log"
     status=0
+    started=$SECONDS
     # The bytes_le panic, which the constructor target provokes on purpose,
     # writes a diagnostic each time; the log keeps them, the console does not.
     "$VENV/bin/python" "tests/fuzz/$target.py" "$corpus" "tests/fuzz/corpus/$target" \
@@ -93,12 +94,12 @@ for target in "${TARGETS[@]}"; do
     grep -v '^kestrand: internal failure' "$log" | tail -n 25
     runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)"
     edges="$(grep -Eo 'cov: [0-9]+' "$log" | tail -n 1 | cut -d' ' -f2)"
-    summary+=("$target: ${runs:-?} executions, ${edges:-?} edges, exit $status")
+    summary+=("$target: ${runs:-?} executions, ${edges:-?} edges, $((SECONDS - started)) s, exit $status")
     if [ "$status" -ne 0 ]; then
         printf '%s\n' "${summary[@]}"
         echo "error: $target failed; see $log and build/fuzz/artifacts/" >&2
         exit 1
     fi
 done
-stage "Fuzzing passed"
+stage "Fuzzing passed ($SECONDS s in all)"
 printf '%s\n' "${summary[@]}"
