@@ -2,8 +2,9 @@
 
 uuid3/uuid5 with namespaces and names of every type (compared with the
 standard library whenever both are accepted), uuid1 with every node and
-clock_seq (the node's low 48 bits and the clock sequence's low 14 bits must
-land in their fields), and the bulk functions' n: small counts, counts above
+clock_seq and whatever a replaced uuid.getnode returns (the node's low 48
+bits and the clock sequence's low 14 bits must land in their fields), and
+the bulk functions' n: small counts, counts above
 the limits, and values of other types. Counts between the two are left out:
 they would only measure the allocator.
 """
@@ -72,7 +73,13 @@ def name_based(values):
 def version1(values):
     node = values.value() if values.flag() else values.integer()
     clock_seq = values.value() if values.flag() else values.integer()
+    # Sometimes the host's getnode() is replaced by one returning anything:
+    # uuid1 looks it up on every call and must convert what it gets.
+    host = values.value() if values.fdp.ConsumeIntInRange(0, 3) == 0 else None
     positional, keywords, well_formed = arrange(values, ("node", "clock_seq"), (node, clock_seq))
+    real_getnode = uuid.getnode
+    if host is not None:
+        uuid.getnode = lambda: host
     try:
         result = kestrand.uuid1(*positional, **keywords)
     except (TypeError, OverflowError, Planted) as e:
@@ -81,14 +88,17 @@ def version1(values):
             seq, error = index_of(clock_seq)
             assert error is None and not 0 <= seq <= 0xFFFF, (clock_seq, repr(e))
         return
+    finally:
+        uuid.getnode = real_getnode
     check_uuid(result)
     assert result.version == 1 and result.variant == uuid.RFC_4122
     if not well_formed:
         return
-    if node is not None:
-        n, error = index_of(node)
-        assert error is None and 0 <= n < 1 << 64, (node, result)
-        assert result.node == n & 0xFFFFFFFFFFFF, (node, result)
+    source = node if node is not None else host
+    if source is not None:
+        n, error = index_of(source)
+        assert error is None and 0 <= n < 1 << 64, (node, host, result)
+        assert result.node == n & 0xFFFFFFFFFFFF, (node, host, result)
     if clock_seq is not None:
         seq, error = index_of(clock_seq)
         assert error is None and 0 <= seq <= 0xFFFF, (clock_seq, result)
