@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 ROOT="$PWD"
 PYTHON_VERSIONS=(3.12 3.13)
-APT_PACKAGES=(g++ binutils libgtest-dev googletest faketime libfaketime postgresql strace)
+APT_PACKAGES=(g++ binutils libgtest-dev googletest faketime libfaketime postgresql strace clang libclang-rt-14-dev)
 
 stage() {
     printf '\n==== %s ====\n' "$*"
@@ -67,7 +67,7 @@ python_suite() {
     if [ ! -x "$venv/bin/python" ]; then
         "$python" -m venv "$venv"
     fi
-    "$venv/bin/python" -m pip install -q --disable-pip-version-check pytest mypy uuid-utils uuid6
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check pytest mypy uuid-utils uuid6 hypothesis
 
     stage "Python $ver: build and install kestrand (warnings are errors)"
     "$venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps . \
@@ -238,5 +238,17 @@ done
 cpp_suite
 clang_suite
 wheel_suite
+
+# Hostile input and long runs: every fuzz target for a bounded time from its
+# seed corpus (tests/fuzz/run.sh builds its own clang build and venv), then the
+# soak, a fixed million mixed calls and threads against forks.
+fuzz_and_soak_suite() {
+    stage "Fuzzing: every target for 40 s (tests/fuzz/run.sh)"
+    bash tests/fuzz/run.sh 40
+    stage "Soak: pytest tests/soak (Python 3.12)"
+    "$ROOT/build/venv-3.12/bin/python" -m pytest -q tests/soak
+}
+
+fuzz_and_soak_suite
 
 stage "All tests passed"

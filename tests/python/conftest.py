@@ -2,9 +2,11 @@
 
 from __future__ import annotations
 
+import os
 from pathlib import Path
 
 import pytest
+from hypothesis import HealthCheck, settings
 
 from os_shim import build_shim, run_program
 
@@ -30,3 +32,12 @@ def run_with_shim(shim_library):
         return run_program(body, params, str(shim_library), env)
 
     return run
+
+
+# Hypothesis: a fixed number of examples per property in every run ("ci", the
+# default), more with HYPOTHESIS_PROFILE=long. No deadline and no speed health
+# check: an outcome must not depend on how fast a loaded machine is.
+settings.register_profile("ci", max_examples=300, deadline=None,
+                          suppress_health_check=[HealthCheck.too_slow], print_blob=True)
+settings.register_profile("long", parent=settings.get_profile("ci"), max_examples=5000)
+settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "ci"))

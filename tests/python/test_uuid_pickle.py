@@ -5,9 +5,11 @@ import copyreg
 import pickle
 
 import pytest
+from hypothesis import given
+from hypothesis import strategies as st
 
 import kestrand
-from uuid_cases import CASE_IDS, CASE_INTS
+from uuid_cases import CASE_IDS, CASE_INTS, VALUES
 
 UUID = kestrand.UUID
 NEWARGS = (None, None, None, None, 0, None)
@@ -196,3 +198,12 @@ def test_method_signatures(name, signature):
 def test_no_reduce_of_its_own():
     assert "__reduce__" not in vars(UUID)
     assert "__reduce_ex__" not in vars(UUID)
+
+
+@given(n=VALUES, protocol=st.sampled_from(PROTOCOLS), cls=st.sampled_from([UUID, Pickled]))
+def test_pickle_round_trips_any_value(n, protocol, cls):
+    u = cls(int=n)
+    for back in (pickle.loads(pickle.dumps(u, protocol)),
+                 pickle.loads(pickle.dumps([u, u], protocol))[1]):
+        assert type(back) is cls and back is not u
+        assert back.bytes == u.bytes and back == u and hash(back) == hash(u)

@@ -5,9 +5,10 @@ import types
 import uuid
 
 import pytest
+from hypothesis import given
 
 import kestrand
-from uuid_cases import CASE_IDS, CASE_INTS, RFC_V1, RFC_V6, RFC_V7, with_b8
+from uuid_cases import CASE_IDS, CASE_INTS, RFC_V1, RFC_V6, RFC_V7, VALUES, Derived, with_b8
 
 UUID = kestrand.UUID
 
@@ -172,3 +173,22 @@ def test_properties_of_subclass_instances():
     base = UUID(hex=RFC_V7)
     for name in PROPERTIES:
         assert getattr(d, name) == getattr(base, name), name
+
+
+@given(n=VALUES)
+def test_every_form_and_view_agrees_with_standard_library(n):
+    ref = uuid.UUID(int=n)
+    text = str(ref)
+    made = [UUID(int=n), Derived(int=n), UUID(bytes=ref.bytes), UUID(bytes_le=ref.bytes_le),
+            Derived(fields=ref.fields), UUID(fields=ref.fields), UUID(ref.hex), UUID(text.upper()),
+            UUID("{" + text + "}"), UUID(ref.urn), UUID(None, None, None, None, n)]
+    for u in made:
+        assert int(u) == n
+        for name in SAME_AS_STANDARD_LIBRARY:
+            assert getattr(u, name) == getattr(ref, name), name
+        assert str(u) == text and repr(u) == f"UUID('{text}')"
+        if ref.version is not None:
+            assert u.version == ref.version
+        if not (ref.variant == uuid.RFC_4122 and ref.version in (6, 7)):
+            assert u.time == ref.time
+        assert u == made[0] and hash(u) == hash(made[0])

@@ -1,12 +1,15 @@
 """Text forms: what str(), repr(), hex and urn write, and which spellings
 the constructor's hex argument accepts."""
 
+import re
 import uuid
 
 import pytest
+from hypothesis import given
+from hypothesis import strategies as st
 
 import kestrand
-from uuid_cases import CASE_IDS, CASE_INTS
+from uuid_cases import CASE_IDS, CASE_INTS, VALUES
 
 UUID = kestrand.UUID
 BAD = "badly formed hexadecimal UUID string"
@@ -235,3 +238,46 @@ def test_text_of_the_namespace_example():
                  "{6ba7b810-9dad-11d1-80b4-00c04fd430c8}",
                  "urn:uuid:6ba7b810-9dad-11d1-80b4-00c04fd430c8"):
         assert UUID(hex=text).bytes == DNS_BYTES
+
+
+# ---------------------------------------------------------------------------
+# Any text: what this class accepts, the standard library accepts with the
+# same value; of the texts the standard library accepts, this class refuses
+# exactly those outside the four spellings.
+
+GROUPS = r"[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{12}"
+FOUR_SPELLINGS = re.compile(rf"[0-9a-fA-F]{{32}}|{GROUPS}|\{{{GROUPS}\}}|urn:uuid:{GROUPS}")
+
+
+@st.composite
+def near_spellings(draw):
+    """A spelling of some value, the accepted ones and their close misses, then perhaps edited."""
+    n = draw(VALUES)
+    hyphenated = str(uuid.UUID(int=n))
+    simple = hyphenated.replace("-", "")
+    text = draw(st.sampled_from(_spellings(hyphenated) + [
+        "{" + simple + "}", "urn:uuid:" + simple, "URN:UUID:" + hyphenated, "urn:" + hyphenated,
+        "uuid:" + hyphenated, hyphenated.replace("-", "_"), hyphenated[:9] + hyphenated[9:].replace("-", ""),
+    ]))
+    for _ in range(draw(st.integers(0, 2))):
+        at = draw(st.integers(0, len(text)))
+        char = draw(st.characters(codec="utf-8"))
+        text = draw(st.sampled_from([text[:at] + char + text[at + 1:], text[:at] + char + text[at:],
+                                     text[:at] + text[at + 1:]]))
+    return text
+
+
+@given(text=st.one_of(near_spellings(), st.text(max_size=50)))
+def test_text_accepted_is_accepted_by_standard_library_with_the_same_value(text):
+    try:
+        theirs = uuid.UUID(hex=text)
+    except ValueError:
+        theirs = None
+    try:
+        ours = UUID(hex=text)
+    except ValueError as e:
+        assert str(e) == "badly formed hexadecimal UUID string"
+        assert theirs is None or not FOUR_SPELLINGS.fullmatch(text), text
+        return
+    assert FOUR_SPELLINGS.fullmatch(text), text
+    assert theirs is not None and ours.bytes == theirs.bytes, text

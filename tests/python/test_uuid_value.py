@@ -9,9 +9,11 @@ import textwrap
 import uuid
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import kestrand
-from uuid_cases import CASE_IDS, CASE_INTS, FIXED_CASES
+from uuid_cases import CASE_IDS, CASE_INTS, FIXED_CASES, VALUES
 
 UUID = kestrand.UUID
 MAX = (1 << 128) - 1
@@ -223,3 +225,29 @@ def test_uuid_and_standard_library_uuid_are_not_comparable():
     with pytest.raises(TypeError) as excinfo:
         ours < theirs
     assert str(excinfo.value) == "'<' not supported between instances of 'kestrand.UUID' and 'UUID'"
+
+
+@given(a=VALUES, b=VALUES)
+def test_ordering_is_the_ordering_of_int(a, b):
+    x, y = UUID(int=a), Derived(int=b)
+    for op in OPERATORS:
+        assert op(x, y) is op(a, b), op
+        assert op(y, x) is op(b, a), op
+    assert (hash(x) == hash(y)) or a != b
+
+
+HASHES_OF = """
+import os, sys
+sys.path.insert(0, os.environ["KESTRAND_DIR"])
+import kestrand
+for n in {values!r}:
+    print(hash(kestrand.UUID(int=n)))
+"""
+
+
+# Each example starts an interpreter, so fewer examples with more values each.
+@settings(max_examples=10)
+@given(values=st.lists(VALUES, min_size=1, max_size=64), seed=st.integers(0, 2**32 - 1))
+def test_hash_is_the_same_in_a_fresh_process(values, seed):
+    out = _run(HASHES_OF.format(values=values), seed=seed)
+    assert [int(line) for line in out.splitlines()] == [hash(UUID(int=n)) for n in values]

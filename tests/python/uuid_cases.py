@@ -9,6 +9,7 @@ differential tests against the standard library see ordinary data too.
 import random
 
 import pytest
+from hypothesis import strategies as st
 
 import kestrand
 
@@ -87,6 +88,9 @@ FIXED_CASES = [
 CASES = FIXED_CASES + _random_cases(20240611, 48)
 CASE_IDS = [label for label, _ in CASES]
 CASE_INTS = [n for _, n in CASES]
+# Any 128-bit value, for property tests; the table's edge values come up often.
+VALUES = st.one_of(st.sampled_from(CASE_INTS), st.integers(0, MAX),
+                   st.binary(min_size=16, max_size=16).map(lambda b: int.from_bytes(b, "big")))
 
 
 
