@@ -67,7 +67,7 @@ python_suite() {
     if [ ! -x "$venv/bin/python" ]; then
         "$python" -m venv "$venv"
     fi
-    "$venv/bin/python" -m pip install -q --disable-pip-version-check pytest mypy uuid-utils uuid6 hypothesis
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check -r tests/requirements.txt
 
     stage "Python $ver: build and install kestrand (warnings are errors)"
     "$venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps . \
@@ -171,7 +171,7 @@ wheel_suite() {
         local v="$1" venv="$out/venv-$1"
         "$(find_python "$v")" -m venv "$venv"
         "$venv/bin/python" -m pip install -q --disable-pip-version-check "$out"/repaired/kestrand-*-cp"${v/./}"-*.whl \
-            pytest mypy uuid-utils uuid6
+            -r "$ROOT/tests/requirements.txt"
         # -P and a working directory outside the tree keep the sources off sys.path.
         (cd "$scratch" && env -u PYTHONPATH "$venv/bin/python" -P -c \
             'import kestrand, sys; assert kestrand.__file__.startswith(sys.prefix), kestrand.__file__; print(kestrand.__file__)' &&

@@ -36,7 +36,7 @@ stage "Sanitizer build: venv in build/venv-asan"
 if [ ! -x "$VENV/bin/python" ]; then
     "$PYTHON" -m venv "$VENV"
 fi
-"$VENV/bin/python" -m pip install -q --disable-pip-version-check pytest uuid-utils uuid6 hypothesis cmake ninja
+"$VENV/bin/python" -m pip install -q --disable-pip-version-check -r tests/requirements.txt cmake ninja
 
 stage "Sanitizer build: build and install kestrand with ASan+UBSan"
 # Own build directory, so switching between this and the normal build does not
