@@ -17,7 +17,7 @@ import sys
 
 import pytest
 
-from os_shim import run_program
+from os_shim import UNDER_ASAN, run_program
 
 N = 100_000
 
@@ -161,7 +161,19 @@ report({"parent": parent, "child": child, "status": status})
 """
 
 
-@pytest.mark.parametrize("threads", [0, 2], ids=["alone", "beside bulk calls"])
+# Under AddressSanitizer a fork can catch a busy thread inside the sanitizer's
+# allocator (a bulk call reserves its buffer without the interpreter lock),
+# whose locks, unlike the C library's malloc locks, are not held across fork:
+# the child would hang. The C++ test of the states forks beside busy threads
+# under the sanitizers once they no longer allocate.
+BESIDE_BULK_CALLS = pytest.param(
+    2,
+    id="beside bulk calls",
+    marks=pytest.mark.skipif(UNDER_ASAN, reason="AddressSanitizer's allocator is not fork-safe"),
+)
+
+
+@pytest.mark.parametrize("threads", [pytest.param(0, id="alone"), BESIDE_BULK_CALLS])
 @pytest.mark.parametrize("vdso", [pytest.param("pass", marks=needs_vdso), "hide"])
 def test_parent_and_child_draw_different_values_after_fork(shim_library, vdso, threads):
     result, _ = run(shim_library, FORK_BODY, vdso=vdso, threads=threads)

@@ -119,14 +119,25 @@ TEST(ProcessStates, ThreadsComingAndGoingReuseTheirStates) {
 // thread's state (so the pool's lock) and both sides report 32 bytes.
 void fork_and_compare(int busy) {
   std::atomic<bool> stop{false};
+  std::atomic<int> filling{0};
   std::vector<std::thread> threads;
   for (int i = 0; i < busy; ++i) {
     threads.emplace_back([&] {
+      uint8_t bytes[16];
+      ASSERT_EQ(os_entropy_fill(bytes, sizeof bytes), 0);
+      filling.fetch_add(1);
       while (!stop.load()) {
-        uint8_t bytes[16];
         ASSERT_EQ(os_entropy_fill(bytes, sizeof bytes), 0);
       }
     });
+  }
+  // Fork only once every busy thread is past its start and its first request,
+  // which allocate (thread start-up, the state's exit hook): from then on a
+  // request allocates nothing. A fork in the middle of an allocation would
+  // hang the child inside AddressSanitizer's allocator, whose locks are not
+  // held across fork the way the C library's malloc locks are.
+  while (filling.load() < busy) {
+    std::this_thread::yield();
   }
   uint8_t warm[16];
   ASSERT_EQ(os_entropy_fill(warm, sizeof warm), 0);  // this thread's state is seeded
