@@ -6,6 +6,8 @@
 #   bash tests/debian/tree.sh ensure NAME          make the tree if it is missing,
 #                                                  then install its package list
 #   bash tests/debian/tree.sh run NAME CMD...      run CMD as root inside the tree
+#       KESTRAND_TREE_BIND="DIR DIR..." binds each host DIR at the same path
+#       inside the tree for CMD (the checkout, say, so CMD can build it)
 #   bash tests/debian/tree.sh path NAME            print the tree's folder
 #
 # NAME is SUITE-ARCH (sid-amd64, sid-arm64, trixie-arm64); the packages each
@@ -22,7 +24,7 @@ HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 TREES="${KESTRAND_TREES:-/var/cache/kestrand/trees}"
 MIRROR="${KESTRAND_DEBIAN_MIRROR:-http://deb.debian.org/debian}"
 # The mirror's sid index is served past its Valid-Until date.
-APT_OPTS=(-o Acquire::Check-Valid-Until=false -o APT::Install-Recommends=false -o Dpkg::Use-Pty=0 -q)
+APT_OPTS=(-o DPkg::Lock::Timeout=900 -o Acquire::Check-Valid-Until=false -o APT::Install-Recommends=false -o Dpkg::Use-Pty=0 -q)
 
 die() { echo "tree.sh: $*" >&2; exit 1; }
 
@@ -70,6 +72,10 @@ run_in() {  # run_in NAME CMD...: CMD inside the tree, /proc and /dev mounted fo
         dir="$1"; shift
         mount -t proc proc "$dir/proc"
         mount --rbind /dev "$dir/dev"
+        for b in ${KESTRAND_TREE_BIND:-}; do
+            mkdir -p "$dir$b"
+            mount --bind "$b" "$dir$b"
+        done
         exec chroot "$dir" /usr/bin/env -i \
             PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
             HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" DEBIAN_FRONTEND=noninteractive \
