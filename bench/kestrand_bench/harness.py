@@ -40,22 +40,6 @@ def works(entry: Entry) -> Entry:
     return entry
 
 
-def fmt_time(ns: float | None) -> str:
-    if ns is None:
-        return "n/a"
-    if ns < 1_000:
-        return f"{ns:.1f} ns"
-    if ns < 1_000_000:
-        return f"{ns / 1_000:.2f} us"
-    return f"{ns / 1_000_000:.2f} ms"
-
-
-def fmt_ratio(other: float | None, mine: float | None) -> str:
-    if other is None or mine is None or mine <= 0:
-        return "n/a"
-    return f"{other / mine:.2f}x"
-
-
 def loop_overhead_ns(number: int) -> float:
     timer = timeit.Timer("pass")
     return min(timer.timeit(number) for _ in range(3)) / number * 1e9
