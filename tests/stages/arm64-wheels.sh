@@ -83,8 +83,31 @@ suite_in_tree() {  # suite_in_tree VER
     local ver="$1"
     KESTRAND_TREE_BIND="$ROOT" bash "$TREE_SH" run "$(tree_of "$ver")" \
         bash "$ROOT/tests/arm64/in_tree_installed.sh" "$ver" \
-        "$(ls "$out"/repaired/kestrand-*-cp"${ver/./}"-*.whl)" "$out/tree-$ver"
-    "$tools/bin/python" tests/arm64/skips.py "$out/tree-$ver/pytest-$ver.xml" "${EXPECTED_SKIPS[@]}"
+        "$(ls "$out"/repaired/kestrand-*-cp"${ver/./}"-*.whl)" "$out/tree-$ver" &&
+        "$tools/bin/python" tests/arm64/skips.py "$out/tree-$ver/pytest-$ver.xml" "${EXPECTED_SKIPS[@]}"
+}
+# Each emulated suite is one qemu process at a time, mostly: two run side by
+# side on the two cores, each into its own log, shown when it ends.
+suites_two_at_a_time() {
+    local ver pids=() vers=() failed=0 i
+    for ver in "${ARM64_VERSIONS[@]}"; do
+        if [ "${#pids[@]}" -eq 2 ]; then
+            wait_suite 0 || failed=1
+            pids=("${pids[@]:1}") vers=("${vers[@]:1}")
+        fi
+        ( t0=$SECONDS; rc=0; suite_in_tree "$ver" || rc=$?; echo "suite $ver: $((SECONDS - t0)) s, exit $rc"; exit $rc ) \
+            >"$ARM64_OUT/suite-$ver.log" 2>&1 &
+        pids+=($!) vers+=("$ver")
+    done
+    for i in "${!pids[@]}"; do wait_suite "$i" || failed=1; done
+    return "$failed"
+}
+wait_suite() {  # wait_suite INDEX (into pids/vers of the caller)
+    local rc=0
+    wait "${pids[$1]}" || rc=$?
+    stage "arm64 wheels: Python ${vers[$1]} in $(tree_of "${vers[$1]}")"
+    cat "$ARM64_OUT/suite-${vers[$1]}.log"
+    return "$rc"
 }
 
 ensure_cross_tools
@@ -104,9 +127,8 @@ step "symbols allowed by $plat" "$tools/bin/python" tests/wheel/check.py symbols
 step "auditwheel repair --plat $plat (in sid-arm64)" auditwheel_in_tree repair --plat "$plat" -w "$out/repaired" "$out"/from-sdist/*.whl
 step "auditwheel show (in sid-arm64)" show_all
 step "twine check" "$tools/bin/twine" check --strict "$out"/repaired/*.whl
-for ver in "${ARM64_VERSIONS[@]}"; do
-    step "install into a fresh venv in $(tree_of "$ver"), pytest and mypy under qemu ($ver)" suite_in_tree "$ver"
-done
+step "install into a fresh venv in its tree, pytest and mypy under qemu (${ARM64_VERSIONS[*]}, two at a time)" \
+    suites_two_at_a_time
 rm -rf "$scratch"
 
 stage "arm64 wheels: $(ls "$out"/repaired | tr '\n' ' ')"
