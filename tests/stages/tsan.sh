@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# The C++ unit tests built with clang and ThreadSanitizer, in build/cpp-tsan:
-# the bulk calls, the entropy states and their pool, the version 1 and 7
-# states, the per-thread generator and the fork handler run in many threads at
-# once, and this is the one run that looks for races among them. No
-# suppressions: any report fails the stage (halt_on_error), and so does one
-# left in a child process (exitcode).
+# The C++ unit tests built with clang and ThreadSanitizer, in build/cpp-tsan.
+# What the bulk calls run without the interpreter lock (the entropy states and
+# their pool, the version 7 state), the version 1 clock sequence, the
+# per-thread generator and the locks held across fork() are driven from many
+# threads at once there, and this is the one run that looks for races among
+# them. No suppressions: any report fails its test (halt_on_error), in a
+# forked child too (its exit code, 66, fails the parent's test). The one test
+# that starts a thread in the child of a multithreaded fork skips itself here.
 # Usage: bash tests/stages/tsan.sh [extra ctest arguments]
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 if ! command -v clang++ >/dev/null 2>&1; then
