@@ -140,7 +140,9 @@ def draws():
     worker.join()
     return values
 
-busy = [threading.Thread(target=churn) for _ in range(PARAMS["threads"])]
+# Daemons: a failure in this thread must end the program, not leave it
+# waiting for them.
+busy = [threading.Thread(target=churn, daemon=True) for _ in range(PARAMS["threads"])]
 for thread in busy:
     thread.start()
 kestrand.uuid4()  # this thread's state is in use before the fork
