@@ -27,23 +27,29 @@ constexpr uint64_t kMaxStrings = 0x555555555555555;
 // state once for the whole call.
 struct MakeV4 {
   EntropyRun run;
-  UuidValue operator()() { return make_v4(run); }
+  void operator()(UuidValue& out) { make_v4(run, out); }
 };
 struct MakeV7 {
-  UuidValue operator()() { return make_v7(); }
+  void operator()(UuidValue& out) { out = make_v7(); }
 };
 
 struct ObjectItems {
   static constexpr uint64_t kMaxCount = kMaxObjects;
   using Slot = UuidValue;
-  static void store(const UuidValue& value, Slot& slot) { slot = value; }
+  template <class Make>
+  static void store(Make& make, Slot& slot) { make(slot); }
   static Result<OwnedRef> item(const Slot& slot) { return wrap_value(slot); }
 };
 
 struct StringItems {
   static constexpr uint64_t kMaxCount = kMaxStrings;
   using Slot = std::array<char, kSimpleLen>;
-  static void store(const UuidValue& value, Slot& slot) { write_simple(value, slot.data()); }
+  template <class Make>
+  static void store(Make& make, Slot& slot) {
+    UuidValue value;
+    make(value);
+    write_simple(value, slot.data());
+  }
   static Result<OwnedRef> item(const Slot& slot) {
     return new_ascii(kSimpleLen, [&](char* out) { std::memcpy(out, slot.data(), kSimpleLen); });
   }
@@ -60,7 +66,7 @@ std::unique_ptr<typename Items::Slot[]> generate(uint64_t count) {
   auto slots = std::make_unique_for_overwrite<typename Items::Slot[]>(count);
   Make make;
   for (uint64_t i = 0; i < count; ++i) {
-    Items::store(make(), slots[i]);
+    Items::store(make, slots[i]);
   }
   return slots;
 }
