@@ -35,11 +35,18 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from kestrand_bench.contenders import KESTRAND_IMPORT_ERROR, kestrand, uuid6, uuid_utils  # noqa: E402
 from kestrand_bench.database import database_report  # noqa: E402
-from kestrand_bench.floors import GetrandomProbe, floor_costs, floor_report, v1mc_report  # noqa: E402
+from kestrand_bench.floors import (  # noqa: E402
+    GetrandomProbe,
+    floor_costs,
+    floor_report,
+    floors_report,
+    side_by_side_floors,
+    v1mc_report,
+)
 from kestrand_bench.generators import bulk_cases, digest_report, generator_cases  # noqa: E402
 from kestrand_bench.harness import Settings  # noqa: E402
 from kestrand_bench.plot import plot_ratios  # noqa: E402
-from kestrand_bench.report import Table, fmt_time  # noqa: E402
+from kestrand_bench.report import Table  # noqa: E402
 from kestrand_bench.threads import thread_report  # noqa: E402
 from kestrand_bench.uuid_class import class_cases, memory_report  # noqa: E402
 
@@ -73,15 +80,10 @@ def main() -> None:
     print(memory_report(settings.big_n))
 
     probe = GetrandomProbe()
-    floor = probe.floor_ns(settings)
-    print(f"\ngetrandom(buf, 16, 0) floor, timed in C: {fmt_time(floor)}  ({probe.note})")
-    vdso_floor = probe.vdso_floor_ns(settings)
-    print(
-        "vDSO getrandom floor (16 bytes, per-thread state), timed in C: "
-        + (f"{fmt_time(vdso_floor)}" if vdso_floor else "n/a: the kernel offers none")
-    )
+    floors = side_by_side_floors(settings, probe)
+    print(floors_report(probe.note, floors, probe.run_vdso is not None))
     print(floor_report(probe.note, floor_costs(settings, probe)))
-    print(v1mc_report(min((f for f in (floor, vdso_floor) if f), default=None), singles))
+    print(v1mc_report(min((f for f in (floors["vdso"], floors["libc"]) if f), default=None), singles))
     print(digest_report(settings))
     print(thread_report(settings, probe))
     print(database_report(settings))
