@@ -42,11 +42,13 @@ struct ThreadState {
   bool busy;  // a request is using the state
 };
 
-// Initial-exec: the module's few thread-local bytes sit in the static TLS
-// block, reached at a fixed offset from the thread pointer instead of through
+// Initial-exec: the module's thread-locals sit in the static TLS block,
+// reached at a fixed offset from the thread pointer instead of through
 // __tls_get_addr on every request (general-dynamic, the default in a shared
-// object). The C library keeps spare static TLS for modules loaded later,
-// and 16 bytes are well within it.
+// object). A module loaded later gets its static TLS from a small reserve the
+// C library keeps (512 bytes by default on glibc); all of the module's
+// thread-locals together take a few dozen bytes of it, and anything bigger
+// lives on the heap (sources/thread_rng.cpp).
 [[gnu::visibility("hidden"), gnu::tls_model("initial-exec")]] extern constinit thread_local ThreadState
     own;
 [[gnu::visibility("hidden")]] extern const VdsoGetrandom process_entry;
