@@ -44,7 +44,7 @@ from kestrand_bench.floors import (  # noqa: E402
     v1mc_report,
 )
 from kestrand_bench.generators import bulk_cases, digest_report, generator_cases  # noqa: E402
-from kestrand_bench.harness import Settings  # noqa: E402
+from kestrand_bench.harness import Settings, use_thread_cpu_time  # noqa: E402
 from kestrand_bench.plot import plot_ratios  # noqa: E402
 from kestrand_bench.report import Table  # noqa: E402
 from kestrand_bench.threads import thread_report  # noqa: E402
@@ -55,10 +55,18 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="fewer and shorter rounds")
     parser.add_argument("--plot", metavar="FILE.png", help="also draw the ratios (needs matplotlib)")
+    parser.add_argument(
+        "--cpu-time",
+        action="store_true",
+        help="time each operation by the thread's CPU time rather than the wall clock"
+        " (for a machine busy with other work; the thread scaling report stays wall time)",
+    )
     args = parser.parse_args()
     if args.plot and importlib.util.find_spec("matplotlib") is None:
         sys.exit("--plot needs matplotlib: python3 -m pip install matplotlib")
     settings = Settings(args.quick)
+    if args.cpu_time:
+        use_thread_cpu_time()
 
     print(f"Python {platform.python_version()} ({platform.python_implementation()}) on {platform.machine()}")
     print(f"CPU count {os.cpu_count()}, {settings.rounds} interleaved rounds, best round reported")
@@ -68,7 +76,8 @@ def main() -> None:
         print(f"kestrand: {kestrand.__file__}")
     for name, mod in (("uuid_utils", uuid_utils), ("uuid6", uuid6)):
         print(f"{name}: {getattr(mod, '__version__', 'installed') if mod else 'not installed'}")
-    print("Times are per operation (bulk: per item), empty-loop cost subtracted.")
+    print("Times are per operation (bulk: per item), empty-loop cost subtracted"
+          + (", in the thread's CPU time." if args.cpu_time else "."))
     print("Ratio columns are other/kestrand (x/k): above 1 means kestrand is faster.")
 
     table = Table("Per-operation time")
