@@ -38,7 +38,14 @@ struct ObjectItems {
   using Slot = UuidValue;
   template <class Make>
   static void store(Make& make, Slot& slot) { make(slot); }
-  static Result<OwnedRef> item(const Slot& slot) { return wrap_value(slot); }
+  // item: the new object, or null with the exception set.
+  static OwnedRef item(const Slot& slot) {
+    OwnedRef object = new_uuid_object();
+    if (object) {
+      uuid_fields(object)->value = slot;
+    }
+    return object;
+  }
 };
 
 struct StringItems {
@@ -50,7 +57,7 @@ struct StringItems {
     make(value);
     write_simple(value, slot.data());
   }
-  static Result<OwnedRef> item(const Slot& slot) {
+  static OwnedRef item(const Slot& slot) {
     return new_ascii(kSimpleLen, [&](char* out) { std::memcpy(out, slot.data(), kSimpleLen); });
   }
 };
@@ -85,7 +92,10 @@ PyObject* bulk(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
 
     OwnedRef list = OwnedRef::steal(must(PyList_New(static_cast<Py_ssize_t>(count))));
     for (uint64_t i = 0; i < count; ++i) {
-      TRY(OwnedRef item, Items::item(values[i]));
+      OwnedRef item = Items::item(values[i]);
+      if (!item) {
+        return fetch_error();
+      }
       reinterpret_cast<PyListObject*>(list.get())->ob_item[i] = item.release();
     }
     return list;
