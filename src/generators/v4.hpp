@@ -14,4 +14,11 @@ UuidValue make_v4();
 // written to `out`.
 void make_v4(EntropyRun& run, UuidValue& out);
 
+// make_v4: the same, returned.
+inline UuidValue make_v4(EntropyRun& run) {
+  UuidValue value;
+  make_v4(run, value);
+  return value;
+}
+
 }  // namespace kestrand
