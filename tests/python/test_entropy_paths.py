@@ -69,7 +69,8 @@ def strace(tmp_path_factory):
     try:
         seen = strace_counts(tmp_path_factory.mktemp("strace-probe"), "getpid", [sys.executable, "-c", program])
     except subprocess.CalledProcessError as error:
-        pytest.skip(f"strace cannot trace here: {error.stderr.decode(errors='replace').strip()[:200]}")
+        first_line = (error.stderr.decode(errors="replace").strip().splitlines() or ["no output"])[0]
+        pytest.skip(f"strace cannot trace here: {first_line}")
     if seen < 10:
         pytest.skip(f"strace cannot trace here: it counted {seen} of 10 getpid calls")
 
