@@ -65,12 +65,12 @@ test_installed() {
             'import kestrand; from typing import assert_type; assert_type(kestrand.uuid7(), kestrand.UUID)')
 }
 install_without_compilers() {
-    local v="$1" venv="$out/venv-nocc"
+    local v="$1" venv="$out/venv-nocc" cc="$CC" cxx="$CXX"
     "python$v" -m venv "$venv"
     (
         export PATH="$venv/bin"
         unset CC CXX
-        for c in cc gcc c++ g++ clang clang++ "$CC" "$CXX"; do
+        for c in cc gcc c++ g++ clang clang++ "$cc" "$cxx"; do
             if command -v "$c" >/dev/null; then
                 echo "error: $c is still on PATH" >&2
                 exit 1
