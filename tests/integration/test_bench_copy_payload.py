@@ -1,20 +1,22 @@
 """The benchmark's end-to-end row builds binary COPY data by hand; the server
 must accept it and store exactly the keys it was built from."""
 
-import importlib.util
+import sys
 from pathlib import Path
 
 import kestrand
 import psycopg
 
-BENCH = Path(__file__).resolve().parents[2] / "bench" / "bench.py"
+BENCH = Path(__file__).resolve().parents[2] / "bench"
 
 
 def load_bench():
-    spec = importlib.util.spec_from_file_location("kestrand_bench", BENCH)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    sys.path.insert(0, str(BENCH))
+    try:
+        from kestrand_bench import database
+    finally:
+        sys.path.remove(str(BENCH))
+    return database
 
 
 def test_server_reads_back_the_keys_of_the_hand_built_payload(postgres, pg_table):
