@@ -26,6 +26,7 @@ STAGES=(
     "fuzz|tests/stages/fuzz.sh"
     "soak|tests/stages/soak.sh"
     "sanitizers|tests/stages/sanitizers.sh"
+    "tsan|tests/stages/tsan.sh"
 )
 
 names() { local s; for s in "${STAGES[@]}"; do echo "${s%%|*}"; done; }

@@ -2,6 +2,10 @@
 // into one buffer reserved at its final size, then turned into a list once the
 // lock is back. The buffer belongs to the call and is freed on every path, and
 // a failure part way returns no list at all.
+//
+// Threads: without the interpreter lock, a call touches its own buffer, its
+// thread's entropy state and the version 7 state under that state's lock;
+// any number of calls run at once. Python objects only once the lock is back.
 #include <cstring>
 #include <memory>
 #include <string_view>

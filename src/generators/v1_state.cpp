@@ -5,17 +5,25 @@ namespace {
 
 constinit V1ClockSequence process_sequence;
 
+constexpr uint64_t kSeeded = uint64_t{1} << 63;
+
+// The seed lands in the same step that marks the sequence seeded: a flag set
+// before the seed was stored let another thread step the unseeded counter,
+// and the seed's store then wiped that step out.
 void seed_once(V1ClockSequence& sequence, const TimeSources& sources) {
-  if (sequence.seeded.load(std::memory_order_relaxed)) [[likely]] {
-    return;
-  }
-  bool expected = false;
-  if (!sequence.seeded.compare_exchange_strong(expected, true)) {
+  if (sequence.state.load(std::memory_order_relaxed) & kSeeded) [[likely]] {
     return;
   }
   uint8_t bytes[2] = {};
-  sources.fill(bytes, sizeof bytes);
-  sequence.counter.store(static_cast<uint16_t>(bytes[0] | bytes[1] << 8), std::memory_order_release);
+  uint64_t unseeded = 0;
+  try {
+    sources.fill(bytes, sizeof bytes);
+  } catch (...) {
+    sequence.state.compare_exchange_strong(unseeded, kSeeded, std::memory_order_relaxed);
+    throw;
+  }
+  sequence.state.compare_exchange_strong(unseeded, kSeeded | bytes[0] | uint64_t{bytes[1]} << 8,
+                                         std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -35,7 +43,8 @@ UuidValue v1_value(V1ClockSequence& sequence, const TimeSources& sources, const 
   }
   WallTime now = sources.now();
   uint16_t source =
-      clock_seq ? *clock_seq : sequence.counter.fetch_add(1, std::memory_order_relaxed);
+      clock_seq ? *clock_seq
+                : static_cast<uint16_t>(sequence.state.fetch_add(1, std::memory_order_relaxed));
   uint16_t q = source & 0x3FFF;
   uint64_t ticks = now.seconds * 10'000'000 + now.nanos / 100 + kGregorianOffset;
 

@@ -14,6 +14,12 @@
 // No timestamp is remembered: uniqueness within the process comes from the
 // clock sequence, which steps by one on every call that uses it and so runs
 // through all 16384 values in turn from a random start.
+//
+// Threads: the sequence is one atomic word, so no lock: seeding is a single
+// compare-and-swap from the unseeded state (a thread that loses keeps the
+// winner's seed), and each value takes its step with one atomic add. Nobody
+// steps the counter before it is seeded. Fork: nothing is held; the child
+// counts on from where its parent stood.
 #pragma once
 
 #include <array>
@@ -29,8 +35,10 @@ namespace kestrand {
 using Node = std::array<uint8_t, 6>;
 
 struct V1ClockSequence {
-  std::atomic<bool> seeded{false};
-  std::atomic<uint16_t> counter{0};  // the next value; wraps from 65535 to 0
+  // Bit 63: seeded. Bits 15..0: the next value, wrapping from 65535 to 0; the
+  // carry out of them runs into bits 62..16, which nothing reads and which
+  // would take 2^63 values to reach bit 63. Zero until seeded.
+  std::atomic<uint64_t> state{0};
 };
 
 // 100 ns intervals from the start of the Gregorian calendar to the Unix epoch.

@@ -15,6 +15,13 @@
 // stored millisecond never decreases, so values are strictly increasing in the
 // order they pass through the lock. A counter that reaches 2^42 carries into
 // the millisecond.
+//
+// Threads: last_millisecond and counter are read and written only with the
+// lock held (the reseed under it may take the entropy states' lock, never the
+// other way round); the clock is read before and the random tail drawn after.
+// Fork: the lock is held across fork(), taken before the entropy states' lock;
+// the child goes on from the same millisecond and counter as its parent, and
+// the random tail, drawn afresh on each side, tells their values apart.
 #pragma once
 
 #include <cstdint>

@@ -8,6 +8,10 @@
 // its counter, and so may reach the entropy states' lock, with its own lock
 // held): a lock taken while another is held must come later in the order, or
 // the forking thread and that thread could wait for each other.
+//
+// Threads: the table is written only by static initialisers while the module
+// loads, on the loader's one thread, and only read afterwards, by the fork
+// handlers on the forking thread.
 #pragma once
 
 #include <mutex>

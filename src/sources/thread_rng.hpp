@@ -8,6 +8,11 @@
 // share at most the words already in their buffers when they forked. A reseed
 // that fails is not an error: the old key keeps going and the next attempt
 // comes 64 KiB later (or at the next refill, if a fork is still pending).
+//
+// Threads: each thread's generator is thread-local, touched by that thread
+// alone and wiped when it exits. The one shared word is the fork counter, an
+// atomic that the fork handler raises and every refill reads. Fork: no lock is
+// held; the raised counter makes each side reseed.
 #pragma once
 
 #include <cstddef>

@@ -125,6 +125,22 @@ def wait_child(pid, seconds=10):
         os.kill(pid, 9)
         os.waitpid(pid, 0)
     return bool(done[0]), done[1]
+
+
+def collect_child(pid, read_fd, seconds=10):
+    """(bytes, finished, status): what child `pid` wrote to the pipe whose
+    write end this process has closed, read until the child closes it or the
+    deadline passes; then the child as wait_child leaves it."""
+    import select, time
+    deadline = time.monotonic() + seconds
+    data = b""
+    while (left := deadline - time.monotonic()) > 0 and select.select([read_fd], [], [], left)[0]:
+        chunk = os.read(read_fd, 65536)
+        if not chunk:
+            break
+        data += chunk
+    os.close(read_fd)
+    return (data, *wait_child(pid, max(0.0, deadline - time.monotonic())))
 '''
 
 

@@ -171,24 +171,25 @@ def draws():
     worker.join()
     return values
 
-busy = [threading.Thread(target=churn) for _ in range(PARAMS["threads"])]
+# Daemons: a failure in this thread must end the program, not leave it
+# waiting for them.
+busy = [threading.Thread(target=churn, daemon=True) for _ in range(PARAMS["threads"])]
 for thread in busy:
     thread.start()
 kestrand.uuid4()  # this thread's state is in use before the fork
 read_end, write_end = os.pipe()
 pid = os.fork()
 if pid == 0:
+    os.close(read_end)
     os.write(write_end, json.dumps(draws()).encode())
     os._exit(0)
 os.close(write_end)
 parent = draws()
-with os.fdopen(read_end) as pipe:
-    child = json.loads(pipe.read())
-_, status = os.waitpid(pid, 0)
+data, finished, status = collect_child(pid, read_end)
 stop = True
 for thread in busy:
     thread.join()
-report({"parent": parent, "child": child, "status": status})
+report({"parent": parent, "child": json.loads(data or "[]"), "finished": finished, "status": status})
 """
 
 
@@ -208,7 +209,7 @@ BESIDE_BULK_CALLS = pytest.param(
 @pytest.mark.parametrize("vdso", [pytest.param("pass", marks=needs_vdso), "hide"])
 def test_parent_and_child_draw_different_values_after_fork(shim_library, vdso, threads):
     result, _ = run(shim_library, FORK_BODY, vdso=vdso, threads=threads)
-    assert result["status"] == 0
+    assert (result["finished"], result["status"]) == (True, 0)
     parent, child = result["parent"], result["child"]
     assert len(parent) == len(child) == 201
     assert len(set(parent) | set(child)) == 402

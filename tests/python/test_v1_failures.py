@@ -164,9 +164,8 @@ def test_fork_parent_and_child_part_ways_at_their_next_refill(run_with_shim):
             os.write(write_end, json.dumps(nodes).encode())
             os._exit(0)
         os.close(write_end)
-        with os.fdopen(read_end) as pipe:
-            child = json.loads(pipe.read())
-        os.waitpid(pid, 0)
+        data, finished, status = collect_child(pid, read_end)
+        child = json.loads(data) if (finished, status) == (True, 0) else None
 
         # A generator created after a fork reseeds at its first refill.
         _shim.kestrand_shim_reset_log()
@@ -177,6 +176,7 @@ def test_fork_parent_and_child_part_ways_at_their_next_refill(run_with_shim):
         """
     )
     parent, child = result["parent"], result["child"]
+    assert child is not None, "the child failed or did not finish"
     assert parent[:31] == child[:31]
     assert all(p != c for p, c in zip(parent[31:], child[31:]))
     assert result["new_thread"] == [[32, 32], [32, 32]]

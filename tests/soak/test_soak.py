@@ -14,8 +14,11 @@ import copy
 import gc
 import os
 import pickle
+import select
+import signal
 import sys
 import threading
+import time
 import tracemalloc
 import warnings
 
@@ -256,9 +259,23 @@ def fork_and_collect():
         os.close(read_fd)
         child(write_fd)
     os.close(write_fd)
-    with os.fdopen(read_fd, "rb") as pipe:
-        data = pipe.read()
-    _, status = os.waitpid(pid, 0)
+    # Every wait is bounded: a child that hangs (a lock copied held) is killed
+    # and fails the test instead of stalling it.
+    deadline = time.monotonic() + 60
+    data = b""
+    while (left := deadline - time.monotonic()) > 0 and select.select([read_fd], [], [], left)[0]:
+        chunk = os.read(read_fd, 1 << 16)
+        if not chunk:
+            break
+        data += chunk
+    os.close(read_fd)
+    while not (reaped := os.waitpid(pid, os.WNOHANG))[0] and time.monotonic() < deadline:
+        time.sleep(0.01)
+    if not reaped[0]:
+        os.kill(pid, signal.SIGKILL)
+        os.waitpid(pid, 0)
+        pytest.fail("a forked child did not finish within 60 s")
+    status = reaped[1]
     assert os.waitstatus_to_exitcode(status) == 0
     assert len(data) % 16 == 0 and data
     return [data[i:i + 16] for i in range(0, len(data), 16)]

@@ -8,6 +8,12 @@
 // of live threads, not how many came and went. The free list's room for every
 // state is reserved when a mapping is added, so giving a state back (at
 // thread exit) never allocates and cannot fail.
+//
+// Threads: every member but shape_ (fixed at construction) is guarded by
+// lock_, which take, give_back and mappings hold throughout. A state handed
+// out is its thread's alone until given back. Fork: the process's pool lock is
+// held across fork() (thread_state.cpp), so the child finds it free; the
+// states of threads that do not exist in the child are never given back there.
 #pragma once
 
 #include <cstddef>

@@ -8,6 +8,14 @@
 // be had for it, and for a single request made while the thread's state is
 // already in use (a signal handler interrupting a request) or after the
 // thread has given its state back.
+//
+// Threads: the vDSO entry is written once while the module loads and only
+// read afterwards. A thread's state, status and in-use mark are thread-local:
+// only that thread touches them (and a signal handler on it, which the in-use
+// mark keeps away from the state); the state passes between threads only
+// through the pool, under the pool's lock. Fork: that lock is held across
+// fork(); the forking thread keeps its state in the child, where the kernel
+// has wiped it.
 #pragma once
 
 #include <cstddef>

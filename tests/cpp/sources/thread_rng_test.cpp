@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -168,6 +169,60 @@ TEST(ThreadRngPerThread, EachThreadHasItsOwnGenerator) {
     thread.join();
   }
   EXPECT_EQ(std::set<uint64_t>(firsts.begin(), firsts.end()).size(), firsts.size());
+}
+
+// Steady threads draw across many refills and a reseed, threads that draw a
+// little come and go, and forks are noted all the while (so reseeds come at
+// refills in every generator at once): each thread keeps a generator of its
+// own, so no 64-bit value comes twice.
+TEST(ThreadRngPerThread, ThreadsComingAndGoingAmidNotedForksDrawDistinctValues) {
+  constexpr int kSteady = 3;
+  constexpr size_t kSteadyDraws = 12'000;  // past the 64 KiB reseed
+  constexpr int kPassing = 60;
+  constexpr size_t kPassingDraws = 100;
+  std::vector<std::vector<uint64_t>> drawn(kSteady + kPassing);
+  std::atomic<bool> stop{false};
+  std::thread forks([&] {
+    while (!stop.load()) {
+      note_fork();
+      std::this_thread::yield();
+    }
+  });
+  std::vector<std::thread> steady;
+  for (int t = 0; t < kSteady; ++t) {
+    steady.emplace_back([&drawn, t] {
+      for (size_t i = 0; i < kSteadyDraws; ++i) {
+        drawn[static_cast<size_t>(t)].push_back(thread_rng_u64());
+      }
+    });
+  }
+  for (int t = kSteady; t < kSteady + kPassing; t += 2) {
+    std::thread a([&drawn, t] {
+      for (size_t i = 0; i < kPassingDraws; ++i) {
+        drawn[static_cast<size_t>(t)].push_back(thread_rng_u64());
+      }
+    });
+    std::thread b([&drawn, t] {
+      for (size_t i = 0; i < kPassingDraws; ++i) {
+        drawn[static_cast<size_t>(t) + 1].push_back(thread_rng_u64());
+      }
+    });
+    a.join();
+    b.join();
+  }
+  for (std::thread& thread : steady) {
+    thread.join();
+  }
+  stop = true;
+  forks.join();
+  std::set<uint64_t> all;
+  size_t count = 0;
+  for (const auto& mine : drawn) {
+    all.insert(mine.begin(), mine.end());
+    count += mine.size();
+  }
+  EXPECT_EQ(count, kSteady * kSteadyDraws + kPassing * kPassingDraws);
+  EXPECT_EQ(all.size(), count);
 }
 
 // A thread-local object made before the thread's first draw is destroyed
