@@ -35,11 +35,18 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from kestrand_bench.contenders import KESTRAND_IMPORT_ERROR, kestrand, uuid6, uuid_utils  # noqa: E402
 from kestrand_bench.database import database_report  # noqa: E402
-from kestrand_bench.floors import GetrandomProbe, floor_costs, floor_report, v1mc_report  # noqa: E402
+from kestrand_bench.floors import (  # noqa: E402
+    GetrandomProbe,
+    floor_costs,
+    floor_report,
+    floors_report,
+    side_by_side_floors,
+    v1mc_report,
+)
 from kestrand_bench.generators import bulk_cases, digest_report, generator_cases  # noqa: E402
-from kestrand_bench.harness import Settings  # noqa: E402
+from kestrand_bench.harness import Settings, use_thread_cpu_time  # noqa: E402
 from kestrand_bench.plot import plot_ratios  # noqa: E402
-from kestrand_bench.report import Table, fmt_time  # noqa: E402
+from kestrand_bench.report import Table  # noqa: E402
 from kestrand_bench.threads import thread_report  # noqa: E402
 from kestrand_bench.uuid_class import class_cases, memory_report  # noqa: E402
 
@@ -48,10 +55,18 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="fewer and shorter rounds")
     parser.add_argument("--plot", metavar="FILE.png", help="also draw the ratios (needs matplotlib)")
+    parser.add_argument(
+        "--cpu-time",
+        action="store_true",
+        help="time each operation by the thread's CPU time rather than the wall clock"
+        " (for a machine busy with other work; the thread scaling report stays wall time)",
+    )
     args = parser.parse_args()
     if args.plot and importlib.util.find_spec("matplotlib") is None:
         sys.exit("--plot needs matplotlib: python3 -m pip install matplotlib")
     settings = Settings(args.quick)
+    if args.cpu_time:
+        use_thread_cpu_time()
 
     print(f"Python {platform.python_version()} ({platform.python_implementation()}) on {platform.machine()}")
     print(f"CPU count {os.cpu_count()}, {settings.rounds} interleaved rounds, best round reported")
@@ -61,7 +76,8 @@ def main() -> None:
         print(f"kestrand: {kestrand.__file__}")
     for name, mod in (("uuid_utils", uuid_utils), ("uuid6", uuid6)):
         print(f"{name}: {getattr(mod, '__version__', 'installed') if mod else 'not installed'}")
-    print("Times are per operation (bulk: per item), empty-loop cost subtracted.")
+    print("Times are per operation (bulk: per item), empty-loop cost subtracted"
+          + (", in the thread's CPU time." if args.cpu_time else "."))
     print("Ratio columns are other/kestrand (x/k): above 1 means kestrand is faster.")
 
     table = Table("Per-operation time")
@@ -73,15 +89,10 @@ def main() -> None:
     print(memory_report(settings.big_n))
 
     probe = GetrandomProbe()
-    floor = probe.floor_ns(settings)
-    print(f"\ngetrandom(buf, 16, 0) floor, timed in C: {fmt_time(floor)}  ({probe.note})")
-    vdso_floor = probe.vdso_floor_ns(settings)
-    print(
-        "vDSO getrandom floor (16 bytes, per-thread state), timed in C: "
-        + (f"{fmt_time(vdso_floor)}" if vdso_floor else "n/a: the kernel offers none")
-    )
+    floors = side_by_side_floors(settings, probe)
+    print(floors_report(probe.note, floors, probe.run_vdso is not None))
     print(floor_report(probe.note, floor_costs(settings, probe)))
-    print(v1mc_report(min((f for f in (floor, vdso_floor) if f), default=None), singles))
+    print(v1mc_report(min((f for f in (floors["vdso"], floors["libc"]) if f), default=None), singles))
     print(digest_report(settings))
     print(thread_report(settings, probe))
     print(database_report(settings))

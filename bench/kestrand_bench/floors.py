@@ -1,6 +1,11 @@
-"""The getrandom floors: what the kernel charges for 16 random bytes, by system
-call and through the vDSO, timed in C (floor_probe.c, compiled on demand) in
-the same interleaved rounds as the generators it is set beside."""
+"""The getrandom floors: what the kernel charges for 16 random bytes, through
+the vDSO as kestrand calls it, through the C library's getrandom() and by the
+bare system call, timed in C (floor_probe.c, compiled on demand) in the same
+interleaved rounds as each other and as the generators they are set beside.
+
+From glibc 2.41 on, the C library's getrandom() goes through the vDSO itself;
+there the C library floor is a vDSO path too, and the system call floor shows
+what entering the kernel costs."""
 
 from __future__ import annotations
 
@@ -26,6 +31,7 @@ class GetrandomProbe:
         self.run: Callable[[int], float] | None = None
         self.run_shared_counter: Callable[[int], float] | None = None
         self.run_vdso: Callable[[int], float] | None = None
+        self.run_syscall: Callable[[int], float] | None = None
         self.note = ""
         self._dir = tempfile.TemporaryDirectory(prefix="kestrand-bench-")
         compiler = os.environ.get("CC") or next((c for c in ("cc", "gcc", "clang") if shutil.which(c)), None)
@@ -46,6 +52,7 @@ class GetrandomProbe:
             probe.getrandom_ns_per_call,
             probe.getrandom_shared_counter_ns_per_call,
             probe.vdso_getrandom_ns_per_call,
+            probe.syscall_getrandom_ns_per_call,
         ):
             function.restype = ctypes.c_double
             function.argtypes = [ctypes.c_long]
@@ -55,35 +62,15 @@ class GetrandomProbe:
         self.run = probe.getrandom_ns_per_call
         if probe.vdso_getrandom_ns_per_call(1) >= 0:
             self.run_vdso = probe.vdso_getrandom_ns_per_call
+        if probe.syscall_getrandom_ns_per_call(1) >= 0:
+            self.run_syscall = probe.syscall_getrandom_ns_per_call
         self.note = f"built with {compiler}"
-
-    def floor_ns(self, settings: Settings) -> float | None:
-        """Best ns per 16-byte getrandom call, timed entirely in C."""
-        if self.run is None:
-            return None
-        calls = 20_000 if settings.quick else 200_000
-        best = float("inf")
-        for _ in range(settings.rounds):
-            ns = self.run(calls)
-            if ns < 0:
-                self.note = f"getrandom failed: {os.strerror(int(-ns))}"
-                return None
-            best = min(best, ns)
-        self.note += f", {calls:,} calls per round"
-        return best
-
-    def vdso_floor_ns(self, settings: Settings) -> float | None:
-        """Best ns per 16-byte vDSO getrandom call, timed in C; None without one."""
-        if self.run_vdso is None:
-            return None
-        calls = 20_000 if settings.quick else 200_000
-        return min(self.run_vdso(calls) for _ in range(settings.rounds))
 
 
 def floor_costs(settings: Settings, probe: GetrandomProbe) -> dict[str, tuple[float | None, float | None, float | None]]:
     """Each generator beside both floors in the same interleaved rounds, so that
-    load on the machine hits them alike: label -> (generator, vDSO floor, system
-    call floor), ns per item. Single calls run 1,000 to a loop, whose empty cost
+    load on the machine hits them alike: label -> (generator, vDSO floor, C
+    library floor), ns per item. Single calls run 1,000 to a loop, whose empty cost
     is measured alongside and subtracted."""
     out: dict[str, tuple[float | None, float | None, float | None]] = {}
     reps = 1000
@@ -122,17 +109,76 @@ def floor_report(note: str, costs: dict[str, tuple[float | None, float | None, f
         "\nEach generator against the kernel's floors for 16 random bytes, timed in C in the same rounds"
         f" ({note}):",
         "  vDSO floor: getrandom in the vDSO with a per-thread state (Linux 6.11+);"
-        " syscall floor: the C library's getrandom(buf, 16, 0)",
+        " libc floor: the C library's getrandom(buf, 16, 0)",
     ]
     width = max((len(k) for k in costs), default=0)
-    for label, (ns, vdso, syscall) in costs.items():
-        cheapest = min((f for f in (vdso, syscall) if f), default=None)
-        which = "vDSO" if cheapest is not None and cheapest == vdso else "syscall"
+    for label, (ns, vdso, libc) in costs.items():
+        cheapest = min((f for f in (vdso, libc) if f), default=None)
+        which = "vDSO" if cheapest is not None and cheapest == vdso else "libc"
         ratio = f"{ns / cheapest:.2f}x {which} floor" if (ns is not None and cheapest) else "n/a"
         lines.append(
             f"  {label.ljust(width)}  {fmt_time(ns):>10}  {ratio:>20}"
-            f"   (vDSO floor {fmt_time(vdso)}, syscall floor {fmt_time(syscall)})"
+            f"   (vDSO floor {fmt_time(vdso)}, libc floor {fmt_time(libc)})"
         )
+    return "\n".join(lines)
+
+
+def c_library() -> tuple[str, tuple[int, ...] | None]:
+    """The C library's name and version as it reports them ("glibc 2.43")."""
+    try:
+        text = os.confstr("CS_GNU_LIBC_VERSION") or ""
+    except (ValueError, OSError):
+        text = ""
+    name, _, version = text.partition(" ")
+    try:
+        parsed = tuple(int(part) for part in version.split("."))
+    except ValueError:
+        parsed = None
+    return (text or "unknown C library"), (parsed if name == "glibc" else None)
+
+
+def side_by_side_floors(settings: Settings, probe: GetrandomProbe) -> dict[str, float | None]:
+    """The three floors in the same interleaved rounds: "vdso" (the kernel's
+    vDSO getrandom called directly with a per-thread state, as kestrand calls
+    it), "libc" (the C library's getrandom) and "syscall" (the bare system
+    call), ns per 16-byte request."""
+    reps = 1000
+    entries: dict[str, Entry] = {
+        name: ("p(m)", {"p": run, "m": reps}) if run else None
+        for name, run in (("vdso", probe.run_vdso), ("libc", probe.run), ("syscall", probe.run_syscall))
+    }
+    return measure(entries, settings, per=reps)
+
+
+def floors_report(note: str, floors: dict[str, float | None], vdso_offered: bool) -> str:
+    """The floors side by side, each as a ratio to the direct vDSO call. On a
+    C library whose getrandom() goes through the vDSO itself (glibc 2.41 and
+    later) the first two are both vDSO paths: kestrand's own and the C
+    library's."""
+    library, version = c_library()
+    if not vdso_offered:
+        libc_path = "the system call (the kernel offers no vDSO getrandom)"
+    elif version is not None and version >= (2, 41):
+        libc_path = "the vDSO itself (glibc 2.41 and later)"
+    elif version is not None:
+        libc_path = "the system call (glibc before 2.41)"
+    else:
+        libc_path = "unknown"
+    base = floors.get("vdso")
+    rows = [
+        ("vDSO getrandom, called directly (kestrand's path)", floors.get("vdso")),
+        ("the C library's getrandom(buf, 16, 0)", floors.get("libc")),
+        ("the getrandom system call, syscall(SYS_getrandom)", floors.get("syscall")),
+    ]
+    lines = [
+        f"\nFloors for 16 random bytes, timed in C in the same rounds ({note}):",
+        f"  C library: {library}; its getrandom() goes through {libc_path}",
+    ]
+    width = max(len(label) for label, _ in rows)
+    for label, ns in rows:
+        ratio = f"{ns / base:.2f}x the direct call" if (ns is not None and base) else ""
+        shown = fmt_time(ns) if ns is not None else "n/a"
+        lines.append(f"  {label.ljust(width)}  {shown:>10}  {ratio}")
     return "\n".join(lines)
 
 

@@ -13,6 +13,18 @@ from collections.abc import Callable
 from typing import Any
 
 
+# The clock of every per-operation measurement: wall time, or with
+# use_thread_cpu_time() the thread's own CPU time, which leaves out the time
+# the thread waits for a core on a machine busy with other work. (The thread
+# scaling report always uses wall time.)
+clock: Callable[[], float] = time.perf_counter
+
+
+def use_thread_cpu_time() -> None:
+    global clock
+    clock = time.thread_time
+
+
 # A contender's entry in a case: a statement to time and the names it uses,
 # or None when that implementation cannot do the operation.
 Entry = tuple[str, dict[str, Any]] | None
@@ -41,7 +53,7 @@ def works(entry: Entry) -> Entry:
 
 
 def loop_overhead_ns(number: int) -> float:
-    timer = timeit.Timer("pass")
+    timer = timeit.Timer("pass", timer=clock)
     return min(timer.timeit(number) for _ in range(3)) / number * 1e9
 
 
@@ -64,7 +76,7 @@ def measure(entries: dict[str, Entry], settings: Settings, per: int = 1) -> dict
         if entry is None:
             continue
         stmt, names = entry
-        timer = timeit.Timer(stmt, globals=dict(names))
+        timer = timeit.Timer(stmt, timer=clock, globals=dict(names))
         number = calibrate(timer, settings.target_seconds)
         timers[name] = (timer, number, loop_overhead_ns(number))
     best: dict[str, float] = {}

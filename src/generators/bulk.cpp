@@ -31,24 +31,37 @@ constexpr uint64_t kMaxStrings = 0x555555555555555;
 // state once for the whole call.
 struct MakeV4 {
   EntropyRun run;
-  UuidValue operator()() { return make_v4(run); }
+  void operator()(UuidValue& out) { make_v4(run, out); }
 };
 struct MakeV7 {
-  UuidValue operator()() { return make_v7(); }
+  void operator()(UuidValue& out) { out = make_v7(); }
 };
 
 struct ObjectItems {
   static constexpr uint64_t kMaxCount = kMaxObjects;
   using Slot = UuidValue;
-  static void store(const UuidValue& value, Slot& slot) { slot = value; }
-  static Result<OwnedRef> item(const Slot& slot) { return wrap_value(slot); }
+  template <class Make>
+  static void store(Make& make, Slot& slot) { make(slot); }
+  // item: the new object, or null with the exception set.
+  static OwnedRef item(const Slot& slot) {
+    OwnedRef object = new_uuid_object();
+    if (object) {
+      uuid_fields(object)->value = slot;
+    }
+    return object;
+  }
 };
 
 struct StringItems {
   static constexpr uint64_t kMaxCount = kMaxStrings;
   using Slot = std::array<char, kSimpleLen>;
-  static void store(const UuidValue& value, Slot& slot) { write_simple(value, slot.data()); }
-  static Result<OwnedRef> item(const Slot& slot) {
+  template <class Make>
+  static void store(Make& make, Slot& slot) {
+    UuidValue value;
+    make(value);
+    write_simple(value, slot.data());
+  }
+  static OwnedRef item(const Slot& slot) {
     return new_ascii(kSimpleLen, [&](char* out) { std::memcpy(out, slot.data(), kSimpleLen); });
   }
 };
@@ -64,7 +77,7 @@ std::unique_ptr<typename Items::Slot[]> generate(uint64_t count) {
   auto slots = std::make_unique_for_overwrite<typename Items::Slot[]>(count);
   Make make;
   for (uint64_t i = 0; i < count; ++i) {
-    Items::store(make(), slots[i]);
+    Items::store(make, slots[i]);
   }
   return slots;
 }
@@ -83,7 +96,10 @@ PyObject* bulk(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
 
     OwnedRef list = OwnedRef::steal(must(PyList_New(static_cast<Py_ssize_t>(count))));
     for (uint64_t i = 0; i < count; ++i) {
-      TRY(OwnedRef item, Items::item(values[i]));
+      OwnedRef item = Items::item(values[i]);
+      if (!item) {
+        return fetch_error();
+      }
       reinterpret_cast<PyListObject*>(list.get())->ob_item[i] = item.release();
     }
     return list;

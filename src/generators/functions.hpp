@@ -12,6 +12,12 @@ PyCFunction as_cfunction() {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
 }
 
+// as_fastcall: the same for a fast-call implementation without keywords.
+template <PyObject* (*Function)(PyObject*, PyObject* const*, Py_ssize_t)>
+PyCFunction as_fastcall() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
+}
+
 extern const PyMethodDef uuid3_def;
 extern const PyMethodDef uuid5_def;
 extern const PyMethodDef uuid4_def;

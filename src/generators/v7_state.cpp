@@ -1,5 +1,6 @@
 #include "generators/v7_state.hpp"
 
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -14,6 +15,13 @@ constinit V7Context process_context;
 // happen while another thread has it; the reseed under it reaches the entropy
 // states' lock.
 [[maybe_unused]] const int fork_handler = hold_across_fork(process_context.lock, ForkOrder::generators);
+
+void store_be64(uint8_t* out, uint64_t word) {
+  if constexpr (std::endian::native == std::endian::little) {
+    word = __builtin_bswap64(word);
+  }
+  std::memcpy(out, &word, 8);
+}
 
 uint64_t milliseconds(WallTime now) {
   constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
@@ -59,20 +67,15 @@ UuidValue v7_step(V7Context& context, const TimeSources& sources) {
   uint8_t random[16] = {};
   sources.fill(random, sizeof random);
 
+  // Assembled as two big-endian words and stored whole, so that copying the
+  // value on takes it straight from the stores.
+  uint64_t high = (t & 0xFFFFFFFFFFFF) << 16 | (0x70 | ((c >> 38) & 0x0F)) << 8 | ((c >> 30) & 0xFF);
+  uint64_t low = (0x80 | ((c >> 24) & 0x3F)) << 56 | (c & 0xFFFFFF) << 32 |
+                 uint64_t{random[9]} << 24 | uint64_t{random[8]} << 16 |
+                 uint64_t{random[7]} << 8 | uint64_t{random[6]};
   UuidValue v;
-  for (size_t i = 0; i < 6; ++i) {
-    v[i] = static_cast<uint8_t>(t >> (40 - 8 * i));
-  }
-  v[6] = static_cast<uint8_t>(0x70 | ((c >> 38) & 0x0F));
-  v[7] = static_cast<uint8_t>(c >> 30);
-  v[8] = static_cast<uint8_t>(0x80 | ((c >> 24) & 0x3F));
-  v[9] = static_cast<uint8_t>(c >> 16);
-  v[10] = static_cast<uint8_t>(c >> 8);
-  v[11] = static_cast<uint8_t>(c);
-  v[12] = random[9];
-  v[13] = random[8];
-  v[14] = random[7];
-  v[15] = random[6];
+  store_be64(v.data(), high);
+  store_be64(v.data() + 8, low);
   return v;
 }
 

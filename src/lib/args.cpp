@@ -183,4 +183,9 @@ Status bind_tuple_dict(const ParamTable& table, PyObject* args, PyObject* kwargs
   return binder.finish();
 }
 
+Error takes_no_arguments(std::string_view qualified_name, Py_ssize_t nargs) {
+  return Error::type_error(std::string(qualified_name) + "() takes no arguments (" +
+                           std::to_string(nargs) + " given)");
+}
+
 }  // namespace kestrand

@@ -39,4 +39,10 @@ Status bind_fastcall(const ParamTable& table, PyObject* const* args, Py_ssize_t 
 Status bind_tuple_dict(const ParamTable& table, PyObject* args, PyObject* kwargs,
                        PyObject** slots);
 
+// takes_no_arguments: the error of a function without parameters that the
+// interpreter calls by METH_FASTCALL (for the quicker call) and that was given
+// `nargs` positional arguments, in the words the interpreter uses for
+// METH_NOARGS. (Keyword arguments it refuses itself, as for METH_NOARGS.)
+Error takes_no_arguments(std::string_view qualified_name, Py_ssize_t nargs);
+
 }  // namespace kestrand

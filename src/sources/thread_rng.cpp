@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "lib/error.hpp"
@@ -131,18 +132,26 @@ int register_fork_handler() noexcept {
 
 enum class SlotState : uint8_t { absent, alive, destroyed };
 
-// The generator lives in trivially destructible thread-local storage, so the
-// draw reaches it without a lazy-initialisation check; a separate object with
-// a destructor, created with the generator, wipes it when the thread exits.
+// The generator lives on the heap and only its address in thread-local
+// storage, which stays a few bytes: the module's thread-locals are
+// initial-exec (see sources/entropy/thread_state.hpp), so they all come out
+// of the C library's small reserve of static TLS. The slot is trivially
+// destructible, so the draw reaches it without a lazy-initialisation check;
+// a separate object with a destructor, created with the generator, wipes and
+// frees it when the thread exits.
 struct ThreadSlot {
-  ThreadRng rng;
+  ThreadRng* rng;
   SlotState state;
 };
-constinit thread_local ThreadSlot slot{};
+[[gnu::tls_model("initial-exec")]] constinit thread_local ThreadSlot slot{};
 
 struct SlotReaper {
   ~SlotReaper() {
-    slot.rng.wipe();
+    if (slot.rng != nullptr) {
+      slot.rng->wipe();
+      delete slot.rng;
+      slot.rng = nullptr;
+    }
     slot.state = SlotState::destroyed;
   }
 };
@@ -151,23 +160,26 @@ struct SlotReaper {
   if (slot.state == SlotState::destroyed) {
     panic("the thread's random generator is no longer accessible: the thread is exiting");
   }
-  slot.rng.seed(os_entropy_fill);
+  // Freed again if seeding fails, so a failed first draw leaves nothing behind.
+  auto rng = std::make_unique<ThreadRng>();  // std::bad_alloc: MemoryError
+  rng->seed(os_entropy_fill);
   if (int code = register_fork_handler(); code != 0) {
-    slot.rng.wipe();
+    rng->wipe();
     panic("could not register the fork handler of thread_rng: pthread_atfork returned " +
           std::to_string(code));
   }
   thread_local SlotReaper reaper;
   static_cast<void>(reaper);
+  slot.rng = rng.release();
   slot.state = SlotState::alive;
-  return slot.rng;
+  return *slot.rng;
 }
 
 }  // namespace
 
 uint64_t thread_rng_u64() {
   ThreadSlot& own = slot;
-  ThreadRng& rng = own.state == SlotState::alive ? own.rng : create_for_thread();
+  ThreadRng& rng = own.state == SlotState::alive ? *own.rng : create_for_thread();
   return rng.next_u64(os_entropy_fill);
 }
 

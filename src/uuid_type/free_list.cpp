@@ -54,21 +54,40 @@ constinit FreeList free_list;
 
 }  // namespace
 
-PyObject* uuid_alloc(PyTypeObject* type, Py_ssize_t nitems) {
-  if (nitems == 0 && type == uuid_type()) {
-    if (void* block = free_list.pop()) {
-      return PyObject_Init(static_cast<PyObject*>(block), type);
-    }
+namespace {
+
+// exact_uuid: an instance of UUID itself (`type`), its fields unset.
+PyObject* exact_uuid(PyTypeObject* type) {
+  void* block = free_list.pop();
+  if (block == nullptr) {
     // UUID itself has no garbage-collector header and no items, so a plain
-    // block will do; every caller sets the fields (new_instance), so the
-    // block needs no zeroing either.
-    void* block = PyObject_Malloc(sizeof(UuidObject));
+    // block will do; every caller sets the fields, so the block needs no
+    // zeroing either.
+    block = PyObject_Malloc(sizeof(UuidObject));
     if (block == nullptr) {
       return PyErr_NoMemory();
     }
-    return PyObject_Init(static_cast<PyObject*>(block), type);
+  }
+  return PyObject_Init(static_cast<PyObject*>(block), type);
+}
+
+}  // namespace
+
+PyObject* uuid_alloc(PyTypeObject* type, Py_ssize_t nitems) {
+  if (nitems == 0 && type == uuid_type()) {
+    return exact_uuid(type);
   }
   return PyType_GenericAlloc(type, nitems);
+}
+
+// The generators' path: the type's own allocation slot, without the indirect
+// call and the check for subclasses.
+OwnedRef new_uuid_object() {
+  OwnedRef object = OwnedRef::steal(exact_uuid(uuid_type()));
+  if (object) {
+    uuid_fields(object)->hold = 0;
+  }
+  return object;
 }
 
 void uuid_free(void* block) {
@@ -87,6 +106,12 @@ void uuid_dealloc(PyObject* object) {
   // Instances of Python subclasses arrive here from the subclass's own
   // deallocator and are released through that class's tp_free.
   PyTypeObject* type = Py_TYPE(object);
+  if (type == uuid_type_created.load(std::memory_order_relaxed)) [[likely]] {
+    // UUID itself: its own slot, called directly.
+    uuid_free(object);
+    Py_DECREF(type);
+    return;
+  }
   freefunc release = type->tp_free;
   if (release == nullptr) {
     abort_process("PyBaseObject_Type should have tp_free");

@@ -40,6 +40,13 @@ Result<OwnedRef> new_instance(PyTypeObject* type, const UuidValue& value) {
   return object;
 }
 
-Result<OwnedRef> wrap_value(const UuidValue& value) { return new_instance(uuid_type(), value); }
+Result<OwnedRef> wrap_value(const UuidValue& value) {
+  OwnedRef object = new_uuid_object();
+  if (!object) {
+    return fetch_error();
+  }
+  uuid_fields(object)->value = value;
+  return object;
+}
 
 }  // namespace kestrand

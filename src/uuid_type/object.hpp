@@ -115,6 +115,16 @@ inline Result<UuidValue> read_value(PyObject* object) {
 // allocated through the type's own allocation slot.
 Result<OwnedRef> new_instance(PyTypeObject* type, const UuidValue& value);
 
+// new_uuid_object: a new instance of UUID itself (never a subclass) with its
+// hold clear and its value unset, for the caller to write before the object
+// goes anywhere; null with MemoryError set when memory runs out.
+OwnedRef new_uuid_object();
+
+// uuid_fields: the instance behind a reference from new_uuid_object.
+inline UuidObject* uuid_fields(const OwnedRef& object) {
+  return reinterpret_cast<UuidObject*>(object.get());
+}
+
 // wrap_value: a new instance of UUID itself (never a subclass) holding `value`.
 Result<OwnedRef> wrap_value(const UuidValue& value);
 

@@ -32,17 +32,8 @@ int32_t syscall_entropy_fill(void* out, size_t out_len) noexcept {
   return 0;
 }
 
-int32_t EntropyRun::fill(void* out, size_t out_len) noexcept {
-  if (VgetrandomFn function = lease_.function()) {
-    return vdso_fill(function, lease_.state(), lease_.state_size(), out, out_len);
-  }
-  return syscall_entropy_fill(out, out_len);
-}
-
-void EntropyRun::fill_or_panic(void* out, size_t out_len) {
-  if (int32_t code = fill(out, out_len); code != 0) {
-    panic("could not retrieve random bytes for uuid: " + entropy_error_text(code));
-  }
+void entropy_panic(int32_t code) {
+  panic("could not retrieve random bytes for uuid: " + entropy_error_text(code));
 }
 
 int32_t os_entropy_fill(void* out, size_t out_len) noexcept {

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 
 #include "sources/entropy/fill_cursor.hpp"
 #include "sources/entropy/vdso_symbol.hpp"
@@ -58,29 +59,52 @@ VdsoGetrandom find_vdso_getrandom(const void* image) noexcept {
   return found;
 }
 
+namespace {
+
+// The loop's step: takes one reply. Returns kGoOn, or the fill's result.
+constexpr int64_t kGoOn = INT64_MIN;
+
+int64_t take_reply(FillCursor& cursor, ssize_t got) noexcept {
+  if (got > 0) {
+    return cursor.advance(static_cast<size_t>(got)) ? kGoOn : kEntropyUnexpected;
+  }
+  if (got == -EINTR) {
+    return kGoOn;
+  }
+  if (got == -EAGAIN) {
+    return syscall_entropy_fill(cursor.position, cursor.remaining);
+  }
+  if (got < 0 && got >= -INT32_MAX) {
+    return got;
+  }
+  return kEntropyUnexpected;  // 0, or beyond any errno
+}
+
+int32_t fill_rest(VgetrandomFn function, void* state, size_t state_size, FillCursor& cursor) noexcept {
+  while (cursor.remaining > 0) {
+    ssize_t got = function(cursor.position, cursor.remaining, GRND_NONBLOCK, state, state_size);
+    if (int64_t result = take_reply(cursor, got); result != kGoOn) {
+      return static_cast<int32_t>(result);
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
 int32_t vdso_fill(VgetrandomFn function, void* state, size_t state_size, void* out,
                   size_t out_len) noexcept {
   FillCursor cursor{static_cast<unsigned char*>(out), out_len};
-  while (cursor.remaining > 0) {
-    ssize_t got = function(cursor.position, cursor.remaining, GRND_NONBLOCK, state, state_size);
-    if (got > 0) {
-      if (!cursor.advance(static_cast<size_t>(got))) {
-        return kEntropyUnexpected;
-      }
-      continue;
-    }
-    if (got == -EINTR) {
-      continue;
-    }
-    if (got == -EAGAIN) {
-      return syscall_entropy_fill(cursor.position, cursor.remaining);
-    }
-    if (got < 0 && got >= -INT32_MAX) {
-      return static_cast<int32_t>(got);
-    }
-    return kEntropyUnexpected;  // 0, or beyond any errno
+  return fill_rest(function, state, state_size, cursor);
+}
+
+int32_t vdso_fill_after(VgetrandomFn function, void* state, size_t state_size, void* out,
+                        size_t out_len, ssize_t first) noexcept {
+  FillCursor cursor{static_cast<unsigned char*>(out), out_len};
+  if (int64_t result = take_reply(cursor, first); result != kGoOn) {
+    return static_cast<int32_t>(result);
   }
-  return 0;
+  return fill_rest(function, state, state_size, cursor);
 }
 
 }  // namespace kestrand

@@ -43,4 +43,9 @@ bool query_state_shape(VgetrandomFn function, StateShape& out) noexcept;
 int32_t vdso_fill(VgetrandomFn function, void* state, size_t state_size, void* out,
                   size_t out_len) noexcept;
 
+// vdso_fill_after: the same loop, continuing after a first call that
+// returned `first` for the whole of `out`.
+int32_t vdso_fill_after(VgetrandomFn function, void* state, size_t state_size, void* out,
+                        size_t out_len, ssize_t first) noexcept;
+
 }  // namespace kestrand

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <deque>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "sources/entropy/thread_state.hpp"
@@ -79,28 +81,42 @@ const FillCase kFillCases[] = {
     {"beyond any errno", {returns(-(ssize_t{1} << 40))}, kEntropyUnexpected, {16}},
 };
 
+// The two entries to the loop: the whole of it, and its continuation after
+// a first call the caller made itself (the inline path of a request).
+using FillEntry = int32_t (*)(void* state, size_t state_size, uint8_t* out, size_t out_len);
+int32_t whole_loop(void* state, size_t state_size, uint8_t* out, size_t out_len) {
+  return vdso_fill(scripted, state, state_size, out, out_len);
+}
+int32_t after_first_call(void* state, size_t state_size, uint8_t* out, size_t out_len) {
+  ssize_t first = scripted(out, out_len, GRND_NONBLOCK, state, state_size);
+  return vdso_fill_after(scripted, state, state_size, out, out_len, first);
+}
+
 TEST(VdsoFill, EveryKindOfResultMapsOntoTheSameErrors) {
   alignas(64) unsigned char state[256] = {};
-  for (const FillCase& c : kFillCases) {
-    SCOPED_TRACE(c.name);
-    steps.assign(c.script.begin(), c.script.end());
-    calls.clear();
-    next_byte = 0;
-    std::array<uint8_t, 16> buffer{};
-    EXPECT_EQ(vdso_fill(scripted, state, sizeof state, buffer.data(), buffer.size()), c.code);
-    std::vector<size_t> lengths;
-    for (const Call& call : calls) {
-      lengths.push_back(call.length);
-      // Never blocking in the vDSO; always this state and its size.
-      EXPECT_EQ(call.flags, static_cast<unsigned>(GRND_NONBLOCK));
-      EXPECT_EQ(call.state, state);
-      EXPECT_EQ(call.state_size, sizeof state);
-    }
-    EXPECT_EQ(lengths, c.lengths);
-    EXPECT_TRUE(steps.empty()) << "the loop stopped before the script ended";
-    if (c.code == 0) {
-      for (size_t i = 0; i < buffer.size(); ++i) {
-        EXPECT_EQ(buffer[i], i);
+  for (auto [entry_name, entry] : {std::pair{"vdso_fill", FillEntry{whole_loop}},
+                                   std::pair{"vdso_fill_after", FillEntry{after_first_call}}}) {
+    for (const FillCase& c : kFillCases) {
+      SCOPED_TRACE(std::string(entry_name) + ": " + c.name);
+      steps.assign(c.script.begin(), c.script.end());
+      calls.clear();
+      next_byte = 0;
+      std::array<uint8_t, 16> buffer{};
+      EXPECT_EQ(entry(state, sizeof state, buffer.data(), buffer.size()), c.code);
+      std::vector<size_t> lengths;
+      for (const Call& call : calls) {
+        lengths.push_back(call.length);
+        // Never blocking in the vDSO; always this state and its size.
+        EXPECT_EQ(call.flags, static_cast<unsigned>(GRND_NONBLOCK));
+        EXPECT_EQ(call.state, state);
+        EXPECT_EQ(call.state_size, sizeof state);
+      }
+      EXPECT_EQ(lengths, c.lengths);
+      EXPECT_TRUE(steps.empty()) << "the loop stopped before the script ended";
+      if (c.code == 0) {
+        for (size_t i = 0; i < buffer.size(); ++i) {
+          EXPECT_EQ(buffer[i], i);
+        }
       }
     }
   }
