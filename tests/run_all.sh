@@ -27,6 +27,9 @@ STAGES=(
     "soak|tests/stages/soak.sh"
     "sanitizers|tests/stages/sanitizers.sh"
     "tsan|tests/stages/tsan.sh"
+    "arm64-trees|tests/stages/arm64-trees.sh"
+    "arm64-cpp|tests/stages/arm64-cpp.sh"
+    "arm64-wheels|tests/stages/arm64-wheels.sh"
 )
 
 names() { local s; for s in "${STAGES[@]}"; do echo "${s%%|*}"; done; }

@@ -1,17 +1,14 @@
-// The SHA-1 compression on the SHA extensions. This file is compiled with the
+// The SHA-1 compression on the x86 SHA extensions, built on x86-64 only
+// (CMakeLists.txt; sha1_shani_none.cpp elsewhere). This file is compiled with the
 // baseline flags like every other: only the functions below carry the target
 // attribute, and they stay in an anonymous namespace, so no inline function
 // from a header is ever compiled for these extensions and then shared with
 // code that runs on processors without them.
 #include "digest/sha1_compress.hpp"
 
-#if defined(__x86_64__)
 #include <immintrin.h>
-#endif
 
 namespace kestrand {
-
-#if defined(__x86_64__)
 namespace {
 
 #define KESTRAND_SHANI_TARGET __attribute__((target("sha,sse4.1,ssse3")))
@@ -99,11 +96,5 @@ KESTRAND_SHANI_TARGET void compress(uint32_t* state, const uint8_t* blocks, size
 }  // namespace
 
 Sha1Compress sha1_shani_compress() noexcept { return compress; }
-
-#else
-
-Sha1Compress sha1_shani_compress() noexcept { return nullptr; }
-
-#endif
 
 }  // namespace kestrand

@@ -17,7 +17,8 @@ enum CpuFeature : uint32_t {
   kCpuSha = 1u << 6,     // SHA extensions (with SSE4.1, which their code needs)
 };
 
-// cpu_features: the CpuFeature bits this processor and OS support; 0 off x86-64.
+// cpu_features: the CpuFeature bits this processor and OS support; 0 where
+// this build has no code for any extension (off x86-64).
 uint32_t cpu_features() noexcept;
 
 }  // namespace kestrand

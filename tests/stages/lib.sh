@@ -7,7 +7,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 cd "$ROOT"
 
 # The Debian packages the host-side stages need.
-APT_PACKAGES=(g++ binutils libgtest-dev googletest faketime libfaketime postgresql strace clang libclang-rt-14-dev)
+APT_PACKAGES=(g++ binutils binutils-aarch64-linux-gnu libgtest-dev googletest faketime libfaketime postgresql strace clang libclang-rt-14-dev)
 
 stage() {
     printf '\n==== %s ====\n' "$*"

@@ -9,8 +9,13 @@
         The two wheels hold the same files with the same bytes.
     check.py sdist SDIST
         The sdist holds no build trees, environments, caches or binaries.
+    check.py machine --machine aarch64 --suffix .cpython-314-aarch64-linux-gnu.so WHEEL
+        What a cross build must get right: each extension module is an ELF for
+        that machine and no other, named with the suffix the target's own
+        interpreter loads, and the wheel's platform tag names the machine.
 
-Needs auditwheel (for its policy file) and objdump.
+Needs auditwheel (for its policy file) and objdump ($OBJDUMP, for a foreign
+machine's wheels: aarch64-linux-gnu-objdump, say).
 """
 
 from __future__ import annotations
@@ -18,6 +23,7 @@ from __future__ import annotations
 import argparse
 import fnmatch
 import json
+import os
 import re
 import subprocess
 import sys
@@ -51,7 +57,7 @@ def manylinux_policies(arch: str) -> list[tuple[str, dict[str, set[str]]]]:
 
 def imported_versions(library: Path) -> list[tuple[str, str, str]]:
     """(family, version, symbol) for each versioned symbol the library imports."""
-    out = subprocess.run(["objdump", "-T", str(library)], capture_output=True, text=True, check=True).stdout
+    out = subprocess.run([os.environ.get("OBJDUMP", "objdump"), "-T", str(library)], capture_output=True, text=True, check=True).stdout
     found = []
     for line in out.splitlines():
         if match := UNDEFINED.search(line.strip()):
@@ -139,6 +145,33 @@ def check_sdist(path: str) -> int:
     return 0
 
 
+# e_machine of the ELF header, by the names platform.machine() gives.
+ELF_MACHINES = {"x86_64": 62, "aarch64": 183}
+
+
+def check_machine(wheel: str, machine: str, suffix: str) -> int:
+    failed = []
+    name = Path(wheel).name
+    platform_tag = name[: -len(".whl")].split("-")[-1]
+    if not platform_tag.endswith("_" + machine):
+        failed.append(f"platform tag {platform_tag} is not for {machine}")
+    with zipfile.ZipFile(wheel) as archive:
+        modules = [n for n in archive.namelist() if n.endswith(".so") or ".so." in n]
+        if not modules:
+            failed.append("no extension module")
+        for member in modules:
+            header = archive.read(member)[:20]
+            found = int.from_bytes(header[18:20], "little") if header[:4] == b"\x7fELF" else None
+            print(f"{name}: {member}: ELF machine {found}")
+            if found != ELF_MACHINES[machine]:
+                failed.append(f"{member} is not an ELF for {machine}")
+            if member.startswith("kestrand") and not member.endswith(suffix):
+                failed.append(f"{member} does not end with {suffix}")
+    for problem in failed:
+        print(f"  FAIL: {name}: {problem}")
+    return 1 if failed else 0
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     commands = parser.add_subparsers(dest="command", required=True)
@@ -150,7 +183,13 @@ def main() -> int:
     same.add_argument("second")
     sdist = commands.add_parser("sdist")
     sdist.add_argument("path")
+    machine = commands.add_parser("machine")
+    machine.add_argument("--machine", required=True, choices=sorted(ELF_MACHINES))
+    machine.add_argument("--suffix", required=True)
+    machine.add_argument("wheel")
     args = parser.parse_args()
+    if args.command == "machine":
+        return check_machine(args.wheel, args.machine, args.suffix)
     if args.command == "symbols":
         return check_symbols(args.wheels, args.plat)
     if args.command == "same":

@@ -3,8 +3,6 @@
 // register copies the two-operand SSE forms need. Same source, other -m flags.
 //
 // Hermetic, like every chacha_<isa>.cpp: see chacha_block.hpp.
-#if defined(__x86_64__)
-
 #include <cstdint>
 
 #include "sources/chacha/chacha_block.hpp"
@@ -17,5 +15,3 @@ void refill_avx(const ChaChaInput& in, uint32_t out[kChaChaRefillWords]) noexcep
 }
 
 }  // namespace kestrand::chacha_detail
-
-#endif  // defined(__x86_64__)

@@ -3,8 +3,6 @@
 // of shift, shift, or.
 //
 // Hermetic, like every chacha_<isa>.cpp: see chacha_block.hpp.
-#if defined(__x86_64__)
-
 #include <immintrin.h>
 
 #include <cstdint>
@@ -40,5 +38,3 @@ void refill_avx2(const ChaChaInput& in, uint32_t out[kChaChaRefillWords]) noexce
 }
 
 }  // namespace kestrand::chacha_detail
-
-#endif  // defined(__x86_64__)

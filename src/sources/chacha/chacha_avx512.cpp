@@ -6,8 +6,6 @@
 // penalty on the processors that have one.
 //
 // Hermetic, like every chacha_<isa>.cpp: see chacha_block.hpp.
-#if defined(__x86_64__)
-
 #include <immintrin.h>
 
 #include <cstdint>
@@ -33,5 +31,3 @@ void refill_avx512(const ChaChaInput& in, uint32_t out[kChaChaRefillWords]) noex
 }
 
 }  // namespace kestrand::chacha_detail
-
-#endif  // defined(__x86_64__)

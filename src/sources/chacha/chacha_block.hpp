@@ -72,16 +72,16 @@ void chacha_refill_portable(int rounds, const ChaChaInput& in,
                             uint32_t out[kChaChaRefillWords]) noexcept;
 
 // The 12-round vector variants, one per chacha_<isa>.cpp, for the dispatcher
-// (callers use chacha12_refill_with). x86-64 only; each needs its extension.
-// The SSE4.1 tier runs refill_ssse3 (see chacha_dispatch.cpp).
+// (callers use chacha12_refill_with). Built on x86-64 only, each file with
+// its extension (CMakeLists.txt); the SSE4.1 tier runs refill_ssse3.
 namespace chacha_detail {
-#if defined(__x86_64__)
+
 void refill_sse2(const ChaChaInput& in, uint32_t out[kChaChaRefillWords]) noexcept;
 void refill_ssse3(const ChaChaInput& in, uint32_t out[kChaChaRefillWords]) noexcept;
 void refill_avx(const ChaChaInput& in, uint32_t out[kChaChaRefillWords]) noexcept;
 void refill_avx2(const ChaChaInput& in, uint32_t out[kChaChaRefillWords]) noexcept;
 void refill_avx512(const ChaChaInput& in, uint32_t out[kChaChaRefillWords]) noexcept;
-#endif
+
 }  // namespace chacha_detail
 
 }  // namespace kestrand

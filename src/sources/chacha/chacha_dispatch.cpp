@@ -1,51 +1,26 @@
-// The table of refill variants and the choice among them: entries in order of
-// preference, each with the CPU features it needs; the first one this
-// processor covers wins, once per process. The portable entry needs nothing,
-// so there is always a match.
-//
-// The order follows bench/chacha_refill.cpp. AVX-512 leads: its one-instruction
-// rotations shorten the chain of dependent instructions that bounds a refill
-// (on the AMD Zen 5 development machine: 76 ns against AVX2's 92 ns, portable
-// 158 ns). Its code is ymm-only, so it needs AVX2 as well as AVX-512F/VL. SSE4.1 has no instruction
-// these rounds can use; a copy of the SSSE3 file compiled with -msse4.1 came out as the same
-// machine code, so that tier runs the SSSE3 kernel.
+// The choice among the refill variants: the first entry of this machine's
+// table (chacha_machine_variants.hpp) that the processor covers wins, once per
+// process; with none, the portable refill, which needs nothing.
 #include <cstdint>
-#include <iterator>
 
-#include "sources/chacha/chacha_block.hpp"
 #include "platform/cpu_features.hpp"
+#include "sources/chacha/chacha_block.hpp"
+#include "sources/chacha/chacha_machine_variants.hpp"
 
 namespace kestrand {
 namespace {
-
-using RefillFn = void (*)(const ChaChaInput&, uint32_t*) noexcept;
 
 void refill_portable12(const ChaChaInput& in, uint32_t out[kChaChaRefillWords]) noexcept {
   chacha_refill_portable(12, in, out);
 }
 
-struct Variant {
-  ChaChaVariant id;
-  uint32_t required;  // CpuFeature bits
-  RefillFn refill;
-};
+constexpr ChaChaMachineVariant kPortable{ChaChaVariant::portable, 0, refill_portable12};
 
-// clang-format off
-constexpr Variant kVariants[] = {
-#if defined(__x86_64__)
-    {ChaChaVariant::avx512,   kCpuAvx512 | kCpuAvx2,  chacha_detail::refill_avx512},
-    {ChaChaVariant::avx2,     kCpuAvx2,               chacha_detail::refill_avx2},
-    {ChaChaVariant::avx,      kCpuAvx,                chacha_detail::refill_avx},
-    {ChaChaVariant::sse41,    kCpuSse41 | kCpuSsse3,  chacha_detail::refill_ssse3},
-    {ChaChaVariant::ssse3,    kCpuSsse3,              chacha_detail::refill_ssse3},
-    {ChaChaVariant::sse2,     kCpuSse2,               chacha_detail::refill_sse2},
-#endif
-    {ChaChaVariant::portable, 0,                      refill_portable12},
-};
-// clang-format on
-
-const Variant* find(ChaChaVariant id) noexcept {
-  for (const Variant& v : kVariants) {
+const ChaChaMachineVariant* find(ChaChaVariant id) noexcept {
+  if (id == ChaChaVariant::portable) {
+    return &kPortable;
+  }
+  for (const ChaChaMachineVariant& v : chacha_machine_variants()) {
     if (v.id == id) {
       return &v;
     }
@@ -53,16 +28,18 @@ const Variant* find(ChaChaVariant id) noexcept {
   return nullptr;
 }
 
-bool runs_here(const Variant& v) noexcept { return (cpu_features() & v.required) == v.required; }
+bool runs_here(const ChaChaMachineVariant& v) noexcept {
+  return (cpu_features() & v.required) == v.required;
+}
 
-const Variant& selected() noexcept {
-  static const Variant& chosen = []() noexcept -> const Variant& {
-    for (const Variant& v : kVariants) {
+const ChaChaMachineVariant& selected() noexcept {
+  static const ChaChaMachineVariant& chosen = []() noexcept -> const ChaChaMachineVariant& {
+    for (const ChaChaMachineVariant& v : chacha_machine_variants()) {
       if (runs_here(v)) {
         return v;
       }
     }
-    return kVariants[std::size(kVariants) - 1];
+    return kPortable;
   }();
   return chosen;
 }
@@ -75,7 +52,7 @@ void chacha12_refill(const ChaChaInput& in, uint32_t out[kChaChaRefillWords]) no
 
 void chacha12_refill_with(ChaChaVariant v, const ChaChaInput& in,
                           uint32_t out[kChaChaRefillWords]) noexcept {
-  const Variant* entry = find(v);
+  const ChaChaMachineVariant* entry = find(v);
   if (entry == nullptr) {
     entry = find(ChaChaVariant::portable);
   }
@@ -83,7 +60,7 @@ void chacha12_refill_with(ChaChaVariant v, const ChaChaInput& in,
 }
 
 bool chacha_variant_available(ChaChaVariant v) noexcept {
-  const Variant* entry = find(v);
+  const ChaChaMachineVariant* entry = find(v);
   return entry != nullptr && runs_here(*entry);
 }
 

@@ -10,7 +10,8 @@
 // file's flags; none of it can be merged with a copy built for another
 // instruction set. Like the variant files (see chacha_block.hpp), this header
 // includes only <cstdint>, <cstddef>, <immintrin.h> and chacha_block.hpp.
-// x86-64 only: include it inside the variant file's #if defined(__x86_64__).
+// x86-64 only: only the x86-64 variant files, which CMake builds on x86-64
+// alone, include it.
 #pragma once
 
 #include <immintrin.h>

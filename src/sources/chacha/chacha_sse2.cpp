@@ -2,8 +2,6 @@
 // chacha_four_lanes.hpp with every rotation as shift, shift, or.
 //
 // Hermetic, like every chacha_<isa>.cpp: see chacha_block.hpp.
-#if defined(__x86_64__)
-
 #include <cstdint>
 
 #include "sources/chacha/chacha_block.hpp"
@@ -16,5 +14,3 @@ void refill_sse2(const ChaChaInput& in, uint32_t out[kChaChaRefillWords]) noexce
 }
 
 }  // namespace kestrand::chacha_detail
-
-#endif  // defined(__x86_64__)

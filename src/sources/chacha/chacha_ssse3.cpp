@@ -3,8 +3,6 @@
 // shift, or.
 //
 // Hermetic, like every chacha_<isa>.cpp: see chacha_block.hpp.
-#if defined(__x86_64__)
-
 #include <cstdint>
 
 #include "sources/chacha/chacha_block.hpp"
@@ -17,5 +15,3 @@ void refill_ssse3(const ChaChaInput& in, uint32_t out[kChaChaRefillWords]) noexc
 }
 
 }  // namespace kestrand::chacha_detail
-
-#endif  // defined(__x86_64__)

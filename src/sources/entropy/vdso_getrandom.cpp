@@ -23,14 +23,11 @@ struct OpaqueParams {
 };
 
 #if defined(__x86_64__)
-constexpr const char* kSymbol = "__vdso_getrandom";
-constexpr const char* kVersion = "LINUX_2.6";
+constexpr VdsoSymbolName kSymbol = kX86_64VdsoGetrandom;
 #elif defined(__aarch64__)
-constexpr const char* kSymbol = "__kernel_getrandom";
-constexpr const char* kVersion = "LINUX_2.6.39";
+constexpr VdsoSymbolName kSymbol = kAarch64VdsoGetrandom;
 #else
-constexpr const char* kSymbol = nullptr;  // elsewhere: the system call
-constexpr const char* kVersion = nullptr;
+constexpr VdsoSymbolName kSymbol{nullptr, nullptr};  // elsewhere: the system call
 #endif
 
 }  // namespace
@@ -49,10 +46,10 @@ bool query_state_shape(VgetrandomFn function, StateShape& out) noexcept {
 
 VdsoGetrandom find_vdso_getrandom(const void* image) noexcept {
   VdsoGetrandom found;
-  if (kSymbol == nullptr || image == nullptr) {
+  if (kSymbol.name == nullptr || image == nullptr) {
     return found;
   }
-  auto function = reinterpret_cast<VgetrandomFn>(find_vdso_function(image, kSymbol, kVersion));
+  auto function = reinterpret_cast<VgetrandomFn>(find_vdso_function(image, kSymbol.name, kSymbol.version));
   if (function != nullptr && query_state_shape(function, found.shape)) {
     found.function = function;
   }

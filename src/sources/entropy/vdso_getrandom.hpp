@@ -21,6 +21,15 @@ struct StateShape {
   int mmap_flags = 0;
 };
 
+// The name and version under which each architecture's vDSO exports getrandom
+// (the kernel's vDSO linker scripts).
+struct VdsoSymbolName {
+  const char* name;
+  const char* version;
+};
+inline constexpr VdsoSymbolName kX86_64VdsoGetrandom{"__vdso_getrandom", "LINUX_2.6"};
+inline constexpr VdsoSymbolName kAarch64VdsoGetrandom{"__kernel_getrandom", "LINUX_2.6.39"};
+
 struct VdsoGetrandom {
   VgetrandomFn function = nullptr;  // nullptr: not offered, or refused
   StateShape shape;

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Inside an arm64 Debian tree (tests/debian/tree.sh run NAME ...), with the
+# checkout bound at its own path: WHEEL installed into a fresh venv of
+# pythonVER, then from outside the checkout the Python suite (its report in
+# DIR/pytest-VER.xml, for tests/arm64/skips.py) and mypy reading the
+# installed stubs.
+#
+#   bash tests/arm64/in_tree_installed.sh VER WHEEL DIR
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/../.."
+ROOT="$PWD"
+ver="${1:?usage: in_tree_installed.sh VER WHEEL DIR}" wheel="${2:?}" dir="${3:?}"
+venv="$dir/venv-$ver"
+rm -rf "$venv"
+mkdir -p "$dir"
+printf '\n==== Python %s in the tree: %s; %s ====\n' "$ver" "$(python"$ver" -VV | head -n 1)" "$(ldd --version | head -n 1)"
+"python$ver" -m venv "$venv"
+# Under emulation compiling every installed module ahead costs minutes; the
+# tests compile what they import.
+"$venv/bin/python" -m pip install -q --disable-pip-version-check --no-compile "$wheel" -r tests/requirements.txt
+scratch="$(mktemp -d)"
+cd "$scratch"
+# -P and a working directory outside the checkout keep the sources off sys.path.
+env -u PYTHONPATH "$venv/bin/python" -P -c \
+    'import kestrand, sys; assert kestrand.__file__.startswith(sys.prefix), kestrand.__file__; print(kestrand.__file__)'
+env -u PYTHONPATH "$venv/bin/python" -P -m pytest -q -p no:cacheprovider -rs \
+    --junitxml="$dir/pytest-$ver.xml" "$ROOT/tests/python"
+env -u PYTHONPATH "$venv/bin/python" -P -m mypy --strict --no-incremental -c \
+    'import kestrand; from typing import assert_type; assert_type(kestrand.uuid7(), kestrand.UUID)'

