@@ -23,20 +23,15 @@ pytestmark = pytest.mark.skipif(
     reason=f"no repository checkout around {Path(__file__).parent} (tests/run_all.sh, docs/testing.md)",
 )
 
-STAGE_ROW = re.compile(r"^\|\s*`([^`]+)`\s*(\*\(planned\)\*)?\s*\|")
+STAGE_ROW = re.compile(r"^\|\s*`([^`]+)`\s*\|")
 LINK = re.compile(r"\]\(([^)\s]+)\)")
 
 
-def documented_stages() -> tuple[list[str], list[str]]:
-    """(stages, planned stages) in the order of the table under '## The stages'."""
+def documented_stages() -> list[str]:
+    """The stages in the order of the table under '## The stages'."""
     text = TESTING_DOC.read_text(encoding="utf-8")
     section = text.split("\n## The stages\n", 1)[1].split("\n## ", 1)[0]
-    current: list[str] = []
-    planned: list[str] = []
-    for line in section.splitlines():
-        if match := STAGE_ROW.match(line):
-            (planned if match.group(2) else current).append(match.group(1))
-    return current, planned
+    return [match.group(1) for line in section.splitlines() if (match := STAGE_ROW.match(line))]
 
 
 def listed_stages() -> list[str]:
@@ -48,13 +43,10 @@ def listed_stages() -> list[str]:
 
 
 def test_testing_doc_names_exactly_the_stages_the_runner_lists_in_its_order():
-    current, planned = documented_stages()
+    documented = documented_stages()
     listed = listed_stages()
     assert listed, "tests/run_all.sh --list printed no stage"
-    assert current == listed
-    # A planned stage that has landed must lose its mark.
-    assert not set(planned) & set(listed)
-    assert len(set(current + planned)) == len(current + planned), "a stage is documented twice"
+    assert documented == listed
 
 
 def heading_anchors(markdown: str) -> set[str]:
