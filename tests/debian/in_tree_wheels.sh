@@ -50,11 +50,7 @@ for ver in "${versions[@]}"; do
     step "wheel from the unpacked sdist ($ver, $("$CXX" -dumpfullversion 2>/dev/null || "$CXX" -dumpversion))" \
         "$dir/wheel-tools-$ver/bin/python" -m build --wheel --outdir "$out/from-sdist" "$scratch"/src/kestrand-*
 done
-step "symbols allowed by $plat" "$tools/bin/python" tests/wheel/check.py symbols --plat "$plat" "$out"/from-sdist/*.whl
-step "auditwheel repair --plat $plat" env PATH="$tools/bin:$PATH" \
-    "$tools/bin/auditwheel" repair --plat "$plat" -w "$out/repaired" "$out"/from-sdist/*.whl
-step "auditwheel show" bash -c 'for w in "$@"; do "$0" show "$w"; done' "$tools/bin/auditwheel" "$out"/repaired/*.whl
-step "twine check" "$tools/bin/twine" check --strict "$out"/sdist/kestrand-*.tar.gz "$out"/repaired/*.whl
+check_and_repair "$tools" "$plat" "$out"/sdist/kestrand-*.tar.gz
 for ver in "${versions[@]}"; do
     step "install into a fresh venv, pytest and mypy there ($ver)" \
         test_installed "python$ver" "$out"/repaired/kestrand-*-cp"${ver/./}"-*.whl "$out/venv-$ver"

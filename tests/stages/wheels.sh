@@ -36,11 +36,7 @@ for ver in "${PYTHON_VERSIONS[@]}"; do
 done
 step "wheel from the sdist equals the checkout's (3.12)" "$tools312/bin/python" tests/wheel/check.py same \
     "$out"/checkout/kestrand-*-cp312-*.whl "$out"/from-sdist/kestrand-*-cp312-*.whl
-step "symbols allowed by $plat" "$tools312/bin/python" tests/wheel/check.py symbols --plat "$plat" "$out"/from-sdist/*.whl
-step "auditwheel repair --plat $plat" env PATH="$tools312/bin:$PATH" \
-    "$tools312/bin/auditwheel" repair --plat "$plat" -w "$out/repaired" "$out"/from-sdist/*.whl
-step "auditwheel show" bash -c 'for w in "$@"; do "$0" show "$w"; done' "$tools312/bin/auditwheel" "$out"/repaired/*.whl
-step "twine check" "$tools312/bin/twine" check --strict "$out"/checkout/kestrand-*.tar.gz "$out"/repaired/*.whl
+check_and_repair "$tools312" "$plat" "$out"/checkout/kestrand-*.tar.gz
 for ver in "${PYTHON_VERSIONS[@]}"; do
     step "install into a fresh venv, pytest and mypy there ($ver)" \
         test_installed "$(find_python "$ver")" "$out"/repaired/kestrand-*-cp"${ver/./}"-*.whl "$out/venv-$ver"

@@ -63,3 +63,16 @@ install_without_compilers() {
         python -P -c 'import kestrand; print("imported", kestrand.__file__, kestrand.uuid4())'
     )
 }
+
+# check_and_repair TOOLS PLAT SDIST: the wheels in $out/from-sdist need no
+# symbol newer than PLAT allows, repair to PLAT into $out/repaired, and pass
+# twine's checks with the sdist; TOOLS is the venv with check.py's and
+# auditwheel's needs.
+check_and_repair() {
+    local tools="$1" plat="$2" sdist="$3"
+    step "symbols allowed by $plat" "$tools/bin/python" "$ROOT/tests/wheel/check.py" symbols --plat "$plat" "$out"/from-sdist/*.whl
+    step "auditwheel repair --plat $plat" env PATH="$tools/bin:$PATH" \
+        "$tools/bin/auditwheel" repair --plat "$plat" -w "$out/repaired" "$out"/from-sdist/*.whl
+    step "auditwheel show" bash -c 'for w in "$@"; do "$0" show "$w"; done' "$tools/bin/auditwheel" "$out"/repaired/*.whl
+    step "twine check" "$tools/bin/twine" check --strict "$sdist" "$out"/repaired/*.whl
+}
