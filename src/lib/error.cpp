@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <cstdio>
+#include <new>
 
 #include "lib/once.hpp"
 
@@ -95,6 +96,18 @@ void raise_error(Error&& error) noexcept {
     PyErr_SetObject(type, message.get());
   } else {
     PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
+  }
+}
+
+void raise_caught() noexcept {
+  try {
+    throw;
+  } catch (const Panic& failure) {
+    raise_panic(failure.message);
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (...) {
+    raise_panic("kestrand failed internally without a message");
   }
 }
 

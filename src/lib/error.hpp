@@ -85,6 +85,11 @@ void raise_error(Error&& error) noexcept;
 // raise_panic: raises PanicException(message), creating the type on first use.
 void raise_panic(std::string_view message) noexcept;
 
+// raise_caught: inside a catch block, raises what was caught: PanicException
+// for a Panic, MemoryError for std::bad_alloc, and PanicException for anything
+// else. Out of line, so the entry guards carry one small handler each.
+[[gnu::cold]] void raise_caught() noexcept;
+
 // panic_exception_type: the PanicException type, created once; null with an
 // internal failure if the interpreter cannot create it.
 PyObject* panic_exception_type();

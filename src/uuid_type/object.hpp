@@ -24,6 +24,7 @@
 #include "lib/error.hpp"
 #include "lib/ref.hpp"
 #include "lib/result.hpp"
+#include "uuid_type/free_list.hpp"
 
 namespace kestrand {
 
@@ -115,10 +116,23 @@ inline Result<UuidValue> read_value(PyObject* object) {
 // allocated through the type's own allocation slot.
 Result<OwnedRef> new_instance(PyTypeObject* type, const UuidValue& value);
 
+// new_uuid_object_allocated: new_uuid_object when the free list is empty.
+OwnedRef new_uuid_object_allocated();
+
 // new_uuid_object: a new instance of UUID itself (never a subclass) with its
 // hold clear and its value unset, for the caller to write before the object
-// goes anywhere; null with MemoryError set when memory runs out.
-OwnedRef new_uuid_object();
+// goes anywhere; null with MemoryError set when memory runs out. The
+// generators' path: the type's own allocation slot, inlined, without the
+// indirect call and the check for subclasses.
+inline OwnedRef new_uuid_object() {
+  void* block = uuid_free_list.pop();
+  if (block == nullptr) [[unlikely]] {
+    return new_uuid_object_allocated();
+  }
+  PyObject* object = PyObject_Init(static_cast<PyObject*>(block), uuid_type());
+  reinterpret_cast<UuidObject*>(object)->hold = 0;
+  return OwnedRef::steal(object);
+}
 
 // uuid_fields: the instance behind a reference from new_uuid_object.
 inline UuidObject* uuid_fields(const OwnedRef& object) {
