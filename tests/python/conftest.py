@@ -36,8 +36,12 @@ def run_with_shim(shim_library):
 
 # Hypothesis: a fixed number of examples per property in every run ("ci", the
 # default), more with HYPOTHESIS_PROFILE=long. No deadline and no speed health
-# check: an outcome must not depend on how fast a loaded machine is.
+# check: an outcome must not depend on how fast a loaded machine is. Under
+# emulation ("emulated", set by the arm64 stage) each example costs ten times
+# as much; there the properties check the machine's code paths, while every
+# native interpreter runs them with the full count.
 settings.register_profile("ci", max_examples=300, deadline=None,
                           suppress_health_check=[HealthCheck.too_slow], print_blob=True)
 settings.register_profile("long", parent=settings.get_profile("ci"), max_examples=5000)
+settings.register_profile("emulated", parent=settings.get_profile("ci"), max_examples=60)
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "ci"))

@@ -58,6 +58,17 @@ show_all() {
     local w
     for w in "$out"/repaired/*.whl; do auditwheel_in_tree show "$w"; done
 }
+# The test requirements as aarch64 wheels, chosen and fetched by the host's
+# pip for each version: the emulated pip then only unpacks them.
+test_requirements() {
+    local ver
+    for ver in "${ARM64_VERSIONS[@]}"; do
+        "$tools/bin/python" -m pip download -q --disable-pip-version-check --only-binary=:all: \
+            --implementation cp --python-version "$ver" --platform manylinux_2_28_aarch64 \
+            --platform manylinux_2_17_aarch64 --platform manylinux2014_aarch64 \
+            -d "$out/wheelhouse-$ver" -r tests/requirements.txt
+    done
+}
 machine_and_suffix() {
     local ver
     for ver in "${ARM64_VERSIONS[@]}"; do
@@ -69,7 +80,7 @@ suite_in_tree() {  # suite_in_tree VER
     local ver="$1"
     KESTRAND_TREE_BIND="$ROOT" bash "$TREE_SH" run "$(tree_of "$ver")" \
         bash "$ROOT/tests/arm64/in_tree_installed.sh" "$ver" \
-        "$(ls "$out"/repaired/kestrand-*-cp"${ver/./}"-*.whl)" "$out/tree-$ver" &&
+        "$(ls "$out"/repaired/kestrand-*-cp"${ver/./}"-*.whl)" "$out/tree-$ver" "$out/wheelhouse-$ver" &&
         "$tools/bin/python" tests/arm64/skips.py "$out/tree-$ver/pytest-$ver.xml" "${EXPECTED_SKIPS[@]}"
 }
 # Each emulated suite is one qemu process at a time, mostly: two run side by
@@ -113,6 +124,7 @@ step "symbols allowed by $plat" "$tools/bin/python" tests/wheel/check.py symbols
 step "auditwheel repair --plat $plat (in sid-arm64)" auditwheel_in_tree repair --plat "$plat" -w "$out/repaired" "$out"/from-sdist/*.whl
 step "auditwheel show (in sid-arm64)" show_all
 step "twine check" "$tools/bin/twine" check --strict "$out"/repaired/*.whl
+step "test requirements as aarch64 wheels (${ARM64_VERSIONS[*]})" test_requirements
 step "install into a fresh venv in its tree, pytest and mypy under qemu (${ARM64_VERSIONS[*]}, two at a time)" \
     suites_two_at_a_time
 rm -rf "$scratch"
