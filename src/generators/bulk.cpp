@@ -27,14 +27,15 @@ namespace {
 constexpr uint64_t kMaxObjects = (uint64_t{1} << 59) - 1;
 constexpr uint64_t kMaxStrings = 0x555555555555555;
 
-// The value makers, one per bulk call: version 4 looks up the thread's random
+// The value makers, one per bulk call: each looks up the thread's random
 // state once for the whole call.
 struct MakeV4 {
   EntropyRun run;
   void operator()(UuidValue& out) { make_v4(run, out); }
 };
 struct MakeV7 {
-  void operator()(UuidValue& out) { out = make_v7(); }
+  EntropyRun run;
+  void operator()(UuidValue& out) { out = make_v7(run); }
 };
 
 struct ObjectItems {

@@ -33,10 +33,13 @@ uint64_t milliseconds(WallTime now) {
 }
 
 // The operating system's sources, called directly rather than through
-// TimeSources' pointers: the path of every uuid7().
+// TimeSources' pointers: the path of every uuid7(). The caller's run looks up
+// the thread's random state once for the reseed and the tail, and once for a
+// whole bulk call; each request is still served afresh.
 struct OsSources {
+  EntropyRun& run;
   static WallTime now() { return wall_clock_now(); }
-  static void fill(void* out, size_t out_len) { EntropyRun().fill_or_panic(out, out_len); }
+  void fill(void* out, size_t out_len) const { run.fill_or_panic(out, out_len); }
 };
 
 template <class Sources>
@@ -91,6 +94,11 @@ template <class Sources>
 
 UuidValue v7_step(V7Context& context, const TimeSources& sources) { return step(context, sources); }
 
-UuidValue make_v7() { return step(process_context, OsSources{}); }
+UuidValue make_v7(EntropyRun& run) { return step(process_context, OsSources{run}); }
+
+UuidValue make_v7() {
+  EntropyRun run;
+  return make_v7(run);
+}
 
 }  // namespace kestrand

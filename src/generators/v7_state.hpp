@@ -28,6 +28,7 @@
 #include <mutex>
 
 #include "generators/time_sources.hpp"
+#include "sources/entropy/os_entropy.hpp"
 #include "uuid_type/object.hpp"
 
 namespace kestrand {
@@ -49,7 +50,11 @@ inline constexpr unsigned kV7CounterBits = 42;
 // random tail keeps the advanced state.
 UuidValue v7_step(V7Context& context, const TimeSources& sources);
 
-// make_v7: v7_step on the process's context with the operating system's sources.
+// make_v7: v7_step on the process's context with the operating system's
+// sources, drawing through the caller's run of requests.
+UuidValue make_v7(EntropyRun& run);
+
+// make_v7: the same with a run of its own.
 UuidValue make_v7();
 
 }  // namespace kestrand
