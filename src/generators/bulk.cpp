@@ -45,7 +45,7 @@ struct ObjectItems {
   static void store(Make& make, Slot& slot) { make(slot); }
   // item: the new object, or null with the exception set.
   static OwnedRef item(const Slot& slot) {
-    OwnedRef object = new_uuid_object();
+    OwnedRef object = new_uuid_object(uuid_type());
     if (object) {
       uuid_fields(object)->value = slot;
     }

@@ -9,47 +9,15 @@ namespace kestrand {
 
 constinit UuidFreeList uuid_free_list;
 
-namespace {
-
-// fresh_uuid: an instance of UUID itself (`type`) in a block from the
-// interpreter's allocator, its fields unset. UUID itself has no
-// garbage-collector header and no items, so a plain block will do; every
-// caller sets the fields, so the block needs no zeroing either.
-PyObject* fresh_uuid(PyTypeObject* type) {
-  void* block = PyObject_Malloc(sizeof(UuidObject));
-  if (block == nullptr) {
-    return PyErr_NoMemory();
-  }
-  return PyObject_Init(static_cast<PyObject*>(block), type);
-}
-
-// exact_uuid: the same, from the free list when it has a block.
-PyObject* exact_uuid(PyTypeObject* type) {
-  void* block = uuid_free_list.pop();
-  if (block == nullptr) {
-    return fresh_uuid(type);
-  }
-  return PyObject_Init(static_cast<PyObject*>(block), type);
-}
-
-}  // namespace
-
 PyObject* uuid_alloc(PyTypeObject* type, Py_ssize_t nitems) {
   if (nitems == 0 && type == uuid_type()) {
-    return exact_uuid(type);
+    return new_uuid_object(type).release();
   }
   return PyType_GenericAlloc(type, nitems);
 }
 
-// The inline caller has found the free list empty: a bulk call past the
-// list's thousand blocks comes here for every further object.
-OwnedRef new_uuid_object_allocated() {
-  OwnedRef object = OwnedRef::steal(fresh_uuid(uuid_type()));
-  if (object) {
-    uuid_fields(object)->hold = 0;
-  }
-  return object;
-}
+// The inline caller has found the free list empty.
+OwnedRef new_uuid_object_allocated() { return fresh_uuid_object(uuid_type()); }
 
 void uuid_free(void* block) {
   if (uuid_free_list.push(block)) {

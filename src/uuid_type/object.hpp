@@ -116,6 +116,26 @@ inline Result<UuidValue> read_value(PyObject* object) {
 // allocated through the type's own allocation slot.
 Result<OwnedRef> new_instance(PyTypeObject* type, const UuidValue& value);
 
+// init_uuid_object: `block` (from the free list or the interpreter's
+// allocator) initialised as a new instance of UUID itself, hold clear.
+inline OwnedRef init_uuid_object(void* block, PyTypeObject* uuid) {
+  PyObject* object = PyObject_Init(static_cast<PyObject*>(block), uuid);
+  reinterpret_cast<UuidObject*>(object)->hold = 0;
+  return OwnedRef::steal(object);
+}
+
+// fresh_uuid_object: the same in a new block from the interpreter's
+// allocator; null with MemoryError set when memory runs out. UUID itself has
+// no garbage-collector header and no items, so a plain block will do; every
+// caller writes the value, so the block needs no zeroing either.
+inline OwnedRef fresh_uuid_object(PyTypeObject* uuid) {
+  void* block = PyObject_Malloc(sizeof(UuidObject));
+  if (block == nullptr) [[unlikely]] {
+    return OwnedRef::steal(PyErr_NoMemory());
+  }
+  return init_uuid_object(block, uuid);
+}
+
 // new_uuid_object_allocated: new_uuid_object when the free list is empty.
 OwnedRef new_uuid_object_allocated();
 
@@ -123,15 +143,23 @@ OwnedRef new_uuid_object_allocated();
 // hold clear and its value unset, for the caller to write before the object
 // goes anywhere; null with MemoryError set when memory runs out. The
 // generators' path: the type's own allocation slot, inlined, without the
-// indirect call and the check for subclasses.
+// indirect call and the check for subclasses. The allocation when the list is
+// empty stays out of line, keeping uuid4() and uuid7() short.
 inline OwnedRef new_uuid_object() {
   void* block = uuid_free_list.pop();
   if (block == nullptr) [[unlikely]] {
     return new_uuid_object_allocated();
   }
-  PyObject* object = PyObject_Init(static_cast<PyObject*>(block), uuid_type());
-  reinterpret_cast<UuidObject*>(object)->hold = 0;
-  return OwnedRef::steal(object);
+  return init_uuid_object(block, uuid_type());
+}
+
+// new_uuid_object: the same with the type given by the caller (`uuid` is
+// uuid_type()) and both paths inline: for many objects made in a row (a bulk
+// call), which past the free list's blocks all come from the allocator, and
+// for the type's allocation slot.
+inline OwnedRef new_uuid_object(PyTypeObject* uuid) {
+  void* block = uuid_free_list.pop();
+  return block != nullptr ? init_uuid_object(block, uuid) : fresh_uuid_object(uuid);
 }
 
 // uuid_fields: the instance behind a reference from new_uuid_object.
