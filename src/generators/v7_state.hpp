@@ -50,11 +50,10 @@ inline constexpr unsigned kV7CounterBits = 42;
 // random tail keeps the advanced state.
 UuidValue v7_step(V7Context& context, const TimeSources& sources);
 
-// make_v7: v7_step on the process's context with the operating system's
-// sources, drawing through the caller's run of requests.
-UuidValue make_v7(EntropyRun& run);
-
-// make_v7: the same with a run of its own.
+// make_v7: v7_step on the process's context with the operating system's sources.
 UuidValue make_v7();
+
+// make_v7: the same, drawing through the caller's run of requests (a bulk call).
+UuidValue make_v7(EntropyRun& run);
 
 }  // namespace kestrand

@@ -101,13 +101,23 @@ inline bool copy_value(UuidObject* object, UuidValue& out) {
 
 Result<UuidValue> read_value_checked(PyObject* object);
 
+// readable_exact: the value of `object` in place when it is a UUID of the
+// exact type and not held exclusively (nearly every read), else null, and
+// the caller takes read_value_checked's path. The pointer is good while the
+// interpreter lock stays held and nothing else runs.
+inline const UuidValue* readable_exact(PyObject* object) {
+  if (!Py_IS_TYPE(object, uuid_type_created.load(std::memory_order_relaxed))) {
+    return nullptr;
+  }
+  auto* uuid = reinterpret_cast<UuidObject*>(object);
+  return hold_flag(uuid).load(std::memory_order_relaxed) == -1 ? nullptr : &uuid->value;
+}
+
 // read_value: the value of `object`, which must be a UUID (or subclass) that
 // is not held exclusively. Exact UUIDs take an inline path.
 inline Result<UuidValue> read_value(PyObject* object) {
-  UuidValue value;
-  if (Py_IS_TYPE(object, uuid_type_created.load(std::memory_order_relaxed)) &&
-      copy_value(reinterpret_cast<UuidObject*>(object), value)) [[likely]] {
-    return value;
+  if (const UuidValue* value = readable_exact(object)) [[likely]] {
+    return *value;
   }
   return read_value_checked(object);
 }

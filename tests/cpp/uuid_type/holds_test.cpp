@@ -47,6 +47,27 @@ TEST(Holds, ReadersAndWritersAreRefusedDuringAnExclusiveHold) {
   EXPECT_TRUE(copy_value(&object, copy));
 }
 
+// The in-place read that hash() takes: only an exact UUID that is not held
+// exclusively is read where it lies; anything else goes the checked way.
+TEST(Holds, InPlaceReadsOnlyForAnExactUuidNotHeldExclusively) {
+  PyTypeObject uuid{};
+  PyTypeObject other{};
+  PyTypeObject* before = uuid_type_created.exchange(&uuid);
+  UuidObject object = object_with(kValue);
+  object.ob_base.ob_type = &uuid;
+  auto* as_object = reinterpret_cast<PyObject*>(&object);
+  ASSERT_EQ(readable_exact(as_object), &object.value);
+  {
+    Result<ExclusiveHold> writer = ExclusiveHold::take(&object);
+    ASSERT_TRUE(writer.ok());
+    EXPECT_EQ(readable_exact(as_object), nullptr);
+  }
+  EXPECT_EQ(readable_exact(as_object), &object.value);
+  object.ob_base.ob_type = &other;  // a subclass, or not a UUID at all
+  EXPECT_EQ(readable_exact(as_object), nullptr);
+  uuid_type_created.store(before);
+}
+
 TEST(Holds, WriterIsRefusedWhileAReaderHolds) {
   UuidObject object = object_with(kValue);
   object.hold = 1;  // a reader in the middle of its copy
