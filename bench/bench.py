@@ -18,12 +18,14 @@ installed) to time the COPY into that server as well.
     python3 bench/bench.py            # full run, about a minute
     python3 bench/bench.py --quick    # a few seconds, rougher numbers
     python3 bench/bench.py --plot FILE.png   # and a picture (needs matplotlib)
+    python3 bench/bench.py --json FILE.json  # and every time unrounded, to compare runs
 """
 
 from __future__ import annotations
 
 import argparse
 import importlib.util
+import json
 import os
 import platform
 import sys
@@ -37,6 +39,7 @@ from kestrand_bench.contenders import KESTRAND_IMPORT_ERROR, kestrand, uuid6, uu
 from kestrand_bench.database import database_report  # noqa: E402
 from kestrand_bench.floors import (  # noqa: E402
     GetrandomProbe,
+    c_library,
     floor_costs,
     floor_report,
     floors_report,
@@ -55,6 +58,11 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="fewer and shorter rounds")
     parser.add_argument("--plot", metavar="FILE.png", help="also draw the ratios (needs matplotlib)")
+    parser.add_argument(
+        "--json",
+        metavar="FILE.json",
+        help="also write every measured time in ns, unrounded, with the floors and what ran",
+    )
     parser.add_argument(
         "--cpu-time",
         action="store_true",
@@ -98,6 +106,26 @@ def main() -> None:
     print(database_report(settings))
     if args.plot:
         plot_ratios(table, args.plot)
+    if args.json:
+        write_json(args.json, table, floors, settings)
+
+
+def write_json(path: str, table: Table, floors: dict[str, float | None], settings: Settings) -> None:
+    """The table's times and the floors as measured (ns per operation or per
+    item, None where a contender lacks the case), for comparing runs exactly:
+    the report rounds ratios to two decimals."""
+    record = {
+        "python": platform.python_version(),
+        "machine": platform.machine(),
+        "c_library": c_library()[0],
+        "rounds": settings.rounds,
+        "kestrand": getattr(kestrand, "__file__", None),
+        "peers": {name: getattr(mod, "__version__", "installed") if mod else None
+                  for name, mod in (("uuid_utils", uuid_utils), ("uuid6", uuid6))},
+        "times_ns": dict(table.rows),
+        "floors_ns": floors,
+    }
+    Path(path).write_text(json.dumps(record, indent=1) + "\n")
 
 
 if __name__ == "__main__":
