@@ -202,3 +202,35 @@ def test_only_one_interpreter_gets_the_module(tmp_path):
     else:
         assert sub_outcome.startswith("ImportError:")
         assert main_outcome == "imported"
+
+
+@pytest.mark.skipif(sys.version_info < (3, 14), reason="concurrent.interpreters is new in 3.14")
+def test_interpreters_of_concurrent_interpreters_are_refused_before_and_after_the_main_one():
+    # The public way to run a subinterpreter from 3.14 on. Such interpreters
+    # are isolated, so the interpreter itself refuses a module of this kind.
+    code = '''
+    import os, sys
+    sys.path.insert(0, os.environ["KESTRAND_DIR"])
+    from concurrent import interpreters
+    attempt = "import sys, os; sys.path.insert(0, os.environ['KESTRAND_DIR']); import kestrand"
+    outcomes = []
+    for main_first in (False, True):
+        if main_first:
+            import kestrand
+        interp = interpreters.create()
+        try:
+            interp.exec(attempt)
+        except interpreters.ExecutionFailed as failed:
+            outcomes.append((failed.excinfo.type.__name__, "subinterpreter" in failed.excinfo.msg))
+        else:
+            outcomes.append(("imported", False))
+        finally:
+            interp.close()
+    print(repr(outcomes))
+    print(kestrand.UUID(int=1).hex, kestrand.uuid4().version)
+    '''
+    proc = _run_python(code)
+    assert proc.returncode == 0, proc.stderr
+    outcomes, last = proc.stdout.splitlines()
+    assert eval(outcomes) == [("ImportError", True)] * 2
+    assert last == "00000000000000000000000000000001 4"
