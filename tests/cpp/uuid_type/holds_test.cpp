@@ -49,10 +49,23 @@ TEST(Holds, ReadersAndWritersAreRefusedDuringAnExclusiveHold) {
 
 // The in-place read that hash() takes: only an exact UUID that is not held
 // exclusively is read where it lies; anything else goes the checked way.
+// Stands a local type object in for UUID's while in scope, and puts the real
+// one back however the test leaves (a failed ASSERT returns early).
+class StandInUuidType {
+ public:
+  explicit StandInUuidType(PyTypeObject* type) : before_(uuid_type_created.exchange(type)) {}
+  StandInUuidType(const StandInUuidType&) = delete;
+  StandInUuidType& operator=(const StandInUuidType&) = delete;
+  ~StandInUuidType() { uuid_type_created.store(before_); }
+
+ private:
+  PyTypeObject* before_;
+};
+
 TEST(Holds, InPlaceReadsOnlyForAnExactUuidNotHeldExclusively) {
   PyTypeObject uuid{};
   PyTypeObject other{};
-  PyTypeObject* before = uuid_type_created.exchange(&uuid);
+  StandInUuidType stand_in(&uuid);
   UuidObject object = object_with(kValue);
   object.ob_base.ob_type = &uuid;
   auto* as_object = reinterpret_cast<PyObject*>(&object);
@@ -65,7 +78,6 @@ TEST(Holds, InPlaceReadsOnlyForAnExactUuidNotHeldExclusively) {
   EXPECT_EQ(readable_exact(as_object), &object.value);
   object.ob_base.ob_type = &other;  // a subclass, or not a UUID at all
   EXPECT_EQ(readable_exact(as_object), nullptr);
-  uuid_type_created.store(before);
 }
 
 TEST(Holds, WriterIsRefusedWhileAReaderHolds) {
