@@ -1,9 +1,18 @@
 #include "generators/v1_state.hpp"
 
+#include "platform/fork_locks.hpp"
+
 namespace kestrand {
 namespace {
 
 constinit V1ClockSequence process_sequence;
+
+// A child that counted on from its parent's clock sequence would make its
+// parent's values whenever the two read the same tick, and on one host they
+// share the node too. Unseeded, the sequence is seeded afresh from the
+// operating system by the child's first call that uses it.
+void reset_process_sequence() noexcept { v1_unseed(process_sequence); }
+[[maybe_unused]] const bool reset_listed = reset_in_child(reset_process_sequence);
 
 constexpr uint64_t kSeeded = uint64_t{1} << 63;
 
@@ -61,6 +70,8 @@ UuidValue v1_value(V1ClockSequence& sequence, const TimeSources& sources, const 
   std::copy(node.begin(), node.end(), value.begin() + 10);
   return value;
 }
+
+void v1_unseed(V1ClockSequence& sequence) noexcept { sequence.state.store(0, std::memory_order_relaxed); }
 
 UuidValue make_v1(const Node& node, std::optional<uint16_t> clock_seq) {
   return v1_value(process_sequence, kOsTimeSources, node, clock_seq);

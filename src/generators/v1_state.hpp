@@ -18,8 +18,9 @@
 // Threads: the sequence is one atomic word, so no lock: seeding is a single
 // compare-and-swap from the unseeded state (a thread that loses keeps the
 // winner's seed), and each value takes its step with one atomic add. Nobody
-// steps the counter before it is seeded. Fork: nothing is held; the child
-// counts on from where its parent stood.
+// steps the counter before it is seeded. Fork: nothing is held; the parent
+// counts on, and the child's sequence is unseeded again, so the child seeds
+// its own from the operating system.
 #pragma once
 
 #include <array>
@@ -53,6 +54,10 @@ Node node_of(uint64_t value) noexcept;
 // leaves the sequence marked seeded, counting on from where it stands.
 UuidValue v1_value(V1ClockSequence& sequence, const TimeSources& sources, const Node& node,
                    std::optional<uint16_t> clock_seq);
+
+// v1_unseed: back to the unseeded state, so the next user seeds it afresh.
+// What the child of a fork does to the process's sequence; async-signal-safe.
+void v1_unseed(V1ClockSequence& sequence) noexcept;
 
 // make_v1: v1_value on the process's sequence with the operating system's sources.
 UuidValue make_v1(const Node& node, std::optional<uint16_t> clock_seq);

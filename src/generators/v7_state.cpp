@@ -14,7 +14,15 @@ constinit V7Context process_context;
 // A bulk call holds this lock without the interpreter lock, so a fork may
 // happen while another thread has it; the reseed under it reaches the entropy
 // states' lock.
-[[maybe_unused]] const int fork_handler = hold_across_fork(process_context.lock, ForkOrder::generators);
+[[maybe_unused]] const bool lock_listed = hold_across_fork(process_context.lock, ForkOrder::generators);
+
+// The child must not go on in its parent's millisecond and counter, where only
+// the random tails would keep the two apart: a counter at its end sends the
+// child's next step into the millisecond one past the stored one (or to the
+// clock, if that has moved on), with a fresh counter, as an overflow does. So
+// the child's values still follow everything made before the fork.
+void reset_process_context() noexcept { v7_leave_millisecond(process_context); }
+[[maybe_unused]] const bool reset_listed = reset_in_child(reset_process_context);
 
 void store_be64(uint8_t* out, uint64_t word) {
   if constexpr (std::endian::native == std::endian::little) {
@@ -72,7 +80,7 @@ template <class Sources>
       uint64_t seed = reseed(sources);
       context.counter = seed;
       context.last_millisecond = now_ms;
-    } else if (context.counter + 1 < (uint64_t{1} << kV7CounterBits)) {
+    } else if (context.counter + 1 < kV7CounterEnd) {
       ++context.counter;
     } else {
       uint64_t seed = reseed(sources);
@@ -101,6 +109,8 @@ template <class Sources>
 }  // namespace
 
 UuidValue v7_step(V7Context& context, const TimeSources& sources) { return step(context, sources); }
+
+void v7_leave_millisecond(V7Context& context) noexcept { context.counter = kV7CounterEnd - 1; }
 
 UuidValue make_v7(EntropyRun& run) { return step(process_context, OsSourcesInRun{run}); }
 

@@ -19,9 +19,10 @@
 // Threads: last_millisecond and counter are read and written only with the
 // lock held (the reseed under it may take the entropy states' lock, never the
 // other way round); the clock is read before and the random tail drawn after.
-// Fork: the lock is held across fork(), taken before the entropy states' lock;
-// the child goes on from the same millisecond and counter as its parent, and
-// the random tail, drawn afresh on each side, tells their values apart.
+// Fork: the lock is held across fork(), taken before the entropy states' lock.
+// The parent goes on unchanged; the child's next step starts a fresh counter
+// in a later millisecond, as if its counter had overflowed, so that parent and
+// child do not share a millisecond and counter while the clock stands still.
 #pragma once
 
 #include <cstdint>
@@ -44,11 +45,18 @@ struct alignas(64) V7Context {
 
 inline constexpr uint64_t kV7SeedMask = 0x1FFFFFFFFFF;  // 41 bits
 inline constexpr unsigned kV7CounterBits = 42;
+inline constexpr uint64_t kV7CounterEnd = uint64_t{1} << kV7CounterBits;
 
 // v7_step: the next value of `context`. A failure reading the clock changes
 // nothing; a failed reseed leaves the context as it was; a failure drawing the
 // random tail keeps the advanced state.
 UuidValue v7_step(V7Context& context, const TimeSources& sources);
+
+// v7_leave_millisecond: the next step of `context` starts a fresh counter in a
+// later millisecond: one past the stored one, or the clock's if that is later.
+// What the child of a fork does to the process's context; async-signal-safe,
+// and called with the context's lock held or by the only thread.
+void v7_leave_millisecond(V7Context& context) noexcept;
 
 // make_v7: v7_step on the process's context with the operating system's sources.
 UuidValue make_v7();

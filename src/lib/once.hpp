@@ -5,6 +5,11 @@
 // waiting for the interpreter lock can never deadlock with one holding the lock
 // and waiting for the cell. A failed creation leaves the cell empty, and the
 // next caller tries again.
+//
+// Fork: that is also why the cell's mutex cannot be held across a fork (its
+// holder may be waiting for the interpreter lock that the forking thread
+// holds); in the child it is made free again instead (ReopenedMutex), and an
+// empty cell is then created afresh there.
 #pragma once
 
 #include <Python.h>
@@ -12,6 +17,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "lib/reopened_mutex.hpp"
 #include "lib/result.hpp"
 
 namespace kestrand {
@@ -19,7 +25,7 @@ namespace kestrand {
 template <class T>
 class OnceCell {
  public:
-  constexpr OnceCell() = default;
+  OnceCell() = default;
 
   T* get() const noexcept { return value_.load(std::memory_order_acquire); }
 
@@ -30,7 +36,7 @@ class OnceCell {
       return value;
     }
     PyThreadState* saved = PyEval_SaveThread();
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::unique_lock<ReopenedMutex> lock(mutex_);
     PyEval_RestoreThread(saved);
     if (T* value = get()) {
       return value;
@@ -44,7 +50,7 @@ class OnceCell {
 
  private:
   std::atomic<T*> value_{nullptr};
-  std::mutex mutex_;
+  ReopenedMutex mutex_;
 };
 
 }  // namespace kestrand

@@ -4,13 +4,21 @@
 // module state) and belongs to the first interpreter that imports it: its
 // process-wide state cannot be shared, so other interpreters are refused.
 // Importing it again after removal from sys.modules returns the same object.
+//
+// It will not load in a process where its fork handlers could not be
+// registered: a child could then deadlock on a lock copied held, or hand out
+// its parent's values. The loader ran the registrations; the import reports
+// their outcome, the same at every attempt.
 #include <atomic>
 #include <cstring>
+#include <string>
 
 #include "lib/entry.hpp"
 #include "lib/interned.hpp"
 #include "lib/once.hpp"
+#include "lib/reopened_mutex.hpp"
 #include "module/registration.hpp"
+#include "platform/fork_locks.hpp"
 #include "uuid_type/object.hpp"
 
 namespace kestrand {
@@ -27,6 +35,20 @@ PyModuleDef module_def = {
     nullptr,
     nullptr,
 };
+
+// lib/ cannot reach platform/, so the module, which has both, lists it.
+[[maybe_unused]] const bool mutexes_reopened = reset_in_child(reopen_mutexes_in_child);
+
+void check_fork_registration() {
+  ForkRegistrationFailure failure = fork_registration_failure();
+  if (failure.atfork_error != 0) {
+    panic("could not register the fork handlers: pthread_atfork returned " +
+          std::to_string(failure.atfork_error));
+  }
+  if (failure.table_full) {
+    panic("could not register the fork handlers: their table is full");
+  }
+}
 
 std::atomic<int64_t> owning_interpreter{-1};
 OnceCell<PyObject> module_cell;
@@ -122,6 +144,7 @@ Status module_body(PyObject* module) {
 }
 
 Result<OwnedRef> init_module() {
+  check_fork_registration();
   TRY_STATUS(check_interpreter());
   TRY(PyObject * module, module_cell.get_or_init([]() -> Result<PyObject*> {
     OwnedRef created = OwnedRef::steal(PyModule_Create2(&module_def, 1013));

@@ -1,6 +1,6 @@
 #include "sources/thread_rng.hpp"
 
-#include <pthread.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "lib/error.hpp"
+#include "platform/fork_locks.hpp"
 #include "sources/entropy/os_entropy.hpp"
 
 namespace kestrand {
@@ -101,11 +102,17 @@ uint64_t ThreadRng::next_u64_across_refill(SeedFill fill) noexcept {
 void ThreadRng::refill(SeedFill fill) noexcept {
   constexpr int64_t kRefillBytes = sizeof buffer_;
   uintptr_t forks = fork_counter.load(std::memory_order_relaxed);
-  if (bytes_until_reseed_ <= 0 || static_cast<intptr_t>(fork_snapshot_ - forks) < 0) {
+  bool forked = static_cast<intptr_t>(fork_snapshot_ - forks) < 0;
+  if (bytes_until_reseed_ <= 0 || forked) {
     uint8_t seed[32];
     if (fill(seed, sizeof seed) == 0) {
       load_key(cipher_, seed);
       wipe_bytes(seed, sizeof seed);
+    } else if (forked) {
+      // Without a fresh key a child would replay its parent's stream, which
+      // goes on from the same key and counter: a stream numbered by the
+      // child's process id is one no living relative of it draws from.
+      cipher_.stream = static_cast<uint64_t>(getpid());
     }
     fork_snapshot_ = forks;
     bytes_until_reseed_ = kReseedThreshold - kRefillBytes;
@@ -119,16 +126,6 @@ void ThreadRng::refill(SeedFill fill) noexcept {
 void note_fork() noexcept { fork_counter.fetch_add(1, std::memory_order_relaxed); }
 
 namespace {
-
-// A fork raises the counter in all three phases, so by 2 in the parent and
-// in the child alike; either side notices it at its next refill.
-// Registered once per process through a static's guarded initialisation, and
-// its result kept: a failed registration is final. (std::call_once would bind
-// pthread_once, which only glibc 2.34 and newer export from libc.)
-int register_fork_handler() noexcept {
-  static const int result = pthread_atfork(note_fork, note_fork, note_fork);
-  return result;
-}
 
 enum class SlotState : uint8_t { absent, alive, destroyed };
 
@@ -163,17 +160,23 @@ struct SlotReaper {
   // Freed again if seeding fails, so a failed first draw leaves nothing behind.
   auto rng = std::make_unique<ThreadRng>();  // std::bad_alloc: MemoryError
   rng->seed(os_entropy_fill);
-  if (int code = register_fork_handler(); code != 0) {
-    rng->wipe();
-    panic("could not register the fork handler of thread_rng: pthread_atfork returned " +
-          std::to_string(code));
-  }
   thread_local SlotReaper reaper;
   static_cast<void>(reaper);
   slot.rng = rng.release();
   slot.state = SlotState::alive;
   return *slot.rng;
 }
+
+// In the child of a fork, only the forking thread's generator lives on, and
+// the words left in its buffer are its parent's next words too: they are
+// dropped, and the raised counter makes the next draw reseed.
+void forget_parents_words() noexcept {
+  note_fork();
+  if (slot.state == SlotState::alive) {
+    slot.rng->discard_buffer();
+  }
+}
+[[maybe_unused]] const bool reset_listed = reset_in_child(forget_parents_words);
 
 }  // namespace
 

@@ -4,15 +4,17 @@
 //
 // Output is read from a buffer of four ChaCha blocks (64 words), refilled when
 // used up. The key is replaced with fresh OS bytes after every 64 KiB of
-// output, and at the first refill after a fork(), so a parent and its child
-// share at most the words already in their buffers when they forked. A reseed
-// that fails is not an error: the old key keeps going and the next attempt
-// comes 64 KiB later (or at the next refill, if a fork is still pending).
+// output. A reseed that fails is not an error: the old key keeps going and
+// the next attempt comes 64 KiB later.
 //
 // Threads: each thread's generator is thread-local, touched by that thread
 // alone and wiped when it exits. The one shared word is the fork counter, an
-// atomic that the fork handler raises and every refill reads. Fork: no lock is
-// held; the raised counter makes each side reseed.
+// atomic that the child's fork handler raises and every refill reads.
+// Fork: no lock is held, and the parent goes on unchanged. In the child, the
+// forking thread's generator (the only one left) drops the words in its
+// buffer, and its next draw refills with a fresh key. If that key cannot be
+// read, the child draws from a stream of its own (its process id in the
+// nonce) rather than replay its parent's, until a reseed 64 KiB later.
 #pragma once
 
 #include <cstddef>
@@ -48,6 +50,9 @@ class ThreadRng {
   // wipe: forgets the key and the unread output.
   void wipe() noexcept;
 
+  // discard_buffer: the next draw refills. Async-signal-safe.
+  void discard_buffer() noexcept { index_ = kChaChaRefillWords; }
+
   // For tests. skip_word steps over one word, as a 32-bit draw would, so a
   // test can reach a draw that straddles two refills.
   void skip_word() noexcept { ++index_; }
@@ -70,13 +75,13 @@ class ThreadRng {
 // for an OsEntropy error code: the system's description of the errno.
 std::string thread_rng_error_text(int32_t code);
 
-// note_fork: what the fork handler does in each of its three phases; every
+// note_fork: raises the fork counter, as the child's fork handler does; every
 // generator reseeds at its next refill. Exposed for tests.
 void note_fork() noexcept;
 
 // thread_rng_u64: the calling thread's generator, created on its first draw.
-// Internal failures: the creation seed cannot be read, the fork handler could
-// not be registered, or the thread is exiting and its generator is gone.
+// Internal failures: the creation seed cannot be read, or the thread is
+// exiting and its generator is gone.
 uint64_t thread_rng_u64();
 
 }  // namespace kestrand

@@ -10,10 +10,12 @@
 // thread exit) never allocates and cannot fail.
 //
 // Threads: every member but shape_ (fixed at construction) is guarded by
-// lock_, which take, give_back and mappings hold throughout. A state handed
-// out is its thread's alone until given back. Fork: the process's pool lock is
-// held across fork() (thread_state.cpp), so the child finds it free; the
-// states of threads that do not exist in the child are never given back there.
+// lock_, which take, give_back, mappings and in_use hold throughout. A state
+// handed out is its thread's alone until given back. Fork: the process's pool
+// lock is held across fork() (thread_state.cpp), so the child finds it free;
+// there the states of the threads that do not exist in the child go back on
+// the free list (keep_only), so a chain of forks from threaded processes does
+// not lose states at every step.
 #pragma once
 
 #include <cstddef>
@@ -40,6 +42,15 @@ class StatePool {
   // mappings: how many mappings the pool has made.
   size_t mappings() noexcept;
 
+  // in_use: how many states are handed out and not given back.
+  size_t in_use() noexcept;
+
+  // keep_only: every state handed out goes back on the free list but `kept`
+  // (nullptr: none). For the child of a fork, where only the forking thread
+  // lives on: run with lock_ held or by the only thread, as it does not take
+  // it; async-signal-safe (it allocates nothing).
+  void keep_only(const void* kept) noexcept;
+
   // stride: bytes between neighbouring states (a multiple of the cache line).
   size_t stride() const noexcept;
 
@@ -47,6 +58,8 @@ class StatePool {
 
  private:
   bool add_mapping() noexcept;  // with lock_ held
+  size_t states_per_mapping() const noexcept;
+  size_t mapping_length() const noexcept;
 
   StateShape shape_;
   std::mutex lock_;
@@ -54,6 +67,8 @@ class StatePool {
   size_t left_ = 0;                // states left at next_ in the current mapping
   size_t carved_ = 0;              // states in all mappings
   size_t mapping_count_ = 0;
+  unsigned char** mapping_starts_ = nullptr;  // in the order they were made
+  size_t per_mapping_ = 0;                     // states in each mapping
   void** free_ = nullptr;          // room for `carved_` states
   size_t free_count_ = 0;
 };

@@ -30,7 +30,14 @@ StatePool process_pool{process_entry.shape};
 // also inside the version 7 reseed; a fork must not copy it held. The states
 // themselves need nothing: the kernel wipes them in the child, and the vDSO
 // reseeds a wiped state before its next use.
-[[maybe_unused]] const int fork_handler = hold_across_fork(process_pool.lock(), ForkOrder::sources);
+[[maybe_unused]] const bool lock_listed = hold_across_fork(process_pool.lock(), ForkOrder::sources);
+
+// In the child only the forking thread lives on; the states of all the others
+// would never be given back there. Runs with the pool's lock held.
+void return_other_threads_states() noexcept {
+  process_pool.keep_only(own.status == Status::has_state ? own.state : nullptr);
+}
+[[maybe_unused]] const bool reset_listed = reset_in_child(return_other_threads_states);
 
 struct StateReturner {
   ~StateReturner() {
@@ -63,5 +70,7 @@ struct StateReturner {
 const VdsoGetrandom& process_vdso_getrandom() noexcept { return process_entry; }
 
 size_t process_state_mappings() noexcept { return process_pool.mappings(); }
+
+size_t process_states_in_use() noexcept { return process_pool.in_use(); }
 
 }  // namespace kestrand

@@ -15,7 +15,7 @@
 // mark keeps away from the state); the state passes between threads only
 // through the pool, under the pool's lock. Fork: that lock is held across
 // fork(); the forking thread keeps its state in the child, where the kernel
-// has wiped it.
+// has wiped it, and the states of the other threads go back to the pool.
 #pragma once
 
 #include <atomic>
@@ -118,5 +118,8 @@ ThreadStateLease::~ThreadStateLease() {
 
 // process_state_mappings: how many mappings the process's pool has made.
 size_t process_state_mappings() noexcept;
+
+// process_states_in_use: how many of its states threads hold.
+size_t process_states_in_use() noexcept;
 
 }  // namespace kestrand
