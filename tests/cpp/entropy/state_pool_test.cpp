@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <cstdint>
 #include <cstring>
 #include <set>
@@ -115,6 +117,29 @@ TEST(ProcessStates, ThreadsComingAndGoingReuseTheirStates) {
   EXPECT_EQ(process_state_mappings(), after_first) << "2000 threads, never more than 9 at once";
 }
 
+TEST(StatePool, KeepOnlyPutsEveryOtherHandedOutStateBack) {
+  StatePool pool(shape_of(200));
+  size_t per_mapping = kPage / pool.stride();
+  std::vector<void*> taken;
+  for (size_t i = 0; i < per_mapping + 3; ++i) {  // into a second mapping
+    taken.push_back(pool.take());
+  }
+  pool.give_back(taken[1]);
+  ASSERT_EQ(pool.in_use(), taken.size() - 1);
+  pool.keep_only(taken[2]);
+  EXPECT_EQ(pool.in_use(), 1u);
+  // Every state but the kept one comes back once, before new memory is mapped.
+  std::set<void*> again;
+  for (size_t i = 0; i + 1 < taken.size(); ++i) {
+    again.insert(pool.take());
+  }
+  std::set<void*> expected(taken.begin(), taken.end());
+  expected.erase(taken[2]);
+  EXPECT_EQ(again, expected);
+  EXPECT_EQ(pool.mappings(), 2u);
+  EXPECT_NE(pool.take(), taken[2]);  // still the kept thread's
+}
+
 // Threads that fill until stopped; stopped and joined however the test ends.
 class BusyFillers {
  public:
@@ -156,6 +181,52 @@ class BusyFillers {
   std::vector<std::thread> threads_;
 };
 
+// Threads that make one request, so hold a state, and then wait without
+// using the processor until stopped.
+class StateHolders {
+ public:
+  explicit StateHolders(int count) {
+    for (int i = 0; i < count; ++i) {
+      threads_.emplace_back([this] {
+        uint8_t bytes[16];
+        std::unique_lock<std::mutex> hold(mutex_);
+        failures_ += os_entropy_fill(bytes, sizeof bytes) != 0;
+        ++started_;
+        changed_.notify_all();
+        changed_.wait(hold, [this] { return stop_; });
+      });
+    }
+    std::unique_lock<std::mutex> hold(mutex_);
+    changed_.wait(hold, [&] { return started_ == count; });
+  }
+  ~StateHolders() { stop(); }
+  int failures() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return failures_;
+  }
+  int stop() {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& thread : threads_) {
+      if (thread.joinable()) {
+        thread.join();  // returns once the thread's state went back
+      }
+    }
+    return failures_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int started_ = 0;
+  int failures_ = 0;
+  bool stop_ = false;
+  std::vector<std::thread> threads_;
+};
+
 // Forks with `busy` threads filling all the while; the child takes a new
 // thread's state (so the pool's lock) and both sides report 32 bytes.
 void fork_and_compare(int busy) {
@@ -181,6 +252,60 @@ void fork_and_compare(int busy) {
 }
 
 TEST(ProcessStates, ParentAndChildDrawDifferentBytesAfterFork) { fork_and_compare(0); }
+
+// Threads that have each taken a state and wait: a fork leaves them behind.
+// In every child the states of the threads that do not exist there go back to
+// the pool, so along a chain of 50 forks, each from a process with four such
+// threads, the bottom holds what a process that never forked holds: the one
+// state of the thread that draws.
+TEST(ProcessStates, ChainOfForksFromThreadedProcessesHoldsNoMoreStates) {
+  if (process_vdso_getrandom().function == nullptr) {
+    GTEST_SKIP() << "no vDSO getrandom here: the process has no states";
+  }
+  if (KESTRAND_TEST_UNDER_TSAN) {
+    GTEST_SKIP() << "each child starts threads after a fork from a multithreaded process, which "
+                    "ThreadSanitizer does not support; the other builds run this test";
+  }
+  uint8_t bytes[16];
+  ASSERT_EQ(os_entropy_fill(bytes, sizeof bytes), 0);
+  const size_t alone = process_states_in_use();
+  ASSERT_EQ(alone, 1u);
+  // Each level: four threads take a state and stay; the next level is a
+  // child of this one. The bottom writes how many states it holds, and each
+  // level passes that up.
+  struct Level {
+    static bool run(int depth, uint8_t* out) {
+      StateHolders waiting(4);
+      if (waiting.failures() != 0 || process_states_in_use() != 5) {
+        return false;
+      }
+      if (depth == 0) {
+        uint8_t fill[16];
+        if (os_entropy_fill(fill, sizeof fill) != 0 || waiting.stop() != 0) {
+          return false;
+        }
+        size_t held = process_states_in_use();
+        std::memcpy(out, &held, sizeof held);
+        return true;
+      }
+      testing::ChildOutcome child = testing::run_in_child(
+          sizeof(size_t), [depth](uint8_t* below) {
+            size_t here = process_states_in_use();  // right after the fork
+            uint8_t fill[16];
+            return here == 1 && os_entropy_fill(fill, sizeof fill) == 0 && run(depth - 1, below);
+          },
+          std::chrono::seconds(60));
+      if (!child.failure.empty()) {
+        return false;
+      }
+      std::memcpy(out, child.bytes.data(), sizeof(size_t));
+      return waiting.stop() == 0;
+    }
+  };
+  size_t at_bottom = 0;
+  ASSERT_TRUE(Level::run(50, reinterpret_cast<uint8_t*>(&at_bottom)));
+  EXPECT_EQ(at_bottom, alone);
+}
 
 TEST(ProcessStates, ParentAndChildDrawDifferentBytesAfterForkAmidBusyThreads) {
   if (KESTRAND_TEST_UNDER_TSAN) {

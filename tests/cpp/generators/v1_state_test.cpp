@@ -115,6 +115,25 @@ TEST_F(V1Test, FailedSeedIsNeverRetriedAndCountingGoesOn) {
   EXPECT_EQ(fakes.requests, std::vector<size_t>{2});
 }
 
+// What a forked child does to the process's sequence: the next value seeds
+// it afresh instead of counting on; so does one after a failed seed.
+TEST_F(V1Test, UnseededSequenceSeedsAgainAtItsNextUse) {
+  EXPECT_EQ(clock_seq_of(make()), 0x1234);
+  EXPECT_EQ(clock_seq_of(make()), 0x1235);
+  v1_unseed(sequence);
+  fakes.seed = {0x78, 0x06};
+  EXPECT_EQ(clock_seq_of(make()), 0x0678);
+  EXPECT_EQ(clock_seq_of(make()), 0x0679);
+  EXPECT_EQ(clock_seq_of(make(9)), 9);
+  fakes.fill_fails = true;
+  v1_unseed(sequence);
+  EXPECT_THROW(make(), Panic);
+  v1_unseed(sequence);
+  fakes.fill_fails = false;
+  EXPECT_EQ(clock_seq_of(make()), 0x0678);
+  EXPECT_EQ(fakes.requests, (std::vector<size_t>{2, 2, 2, 2}));
+}
+
 TEST_F(V1Test, ClockFailureAfterSeedingKeepsTheSeedAndConsumesNothing) {
   fakes.clock_fails = true;
   EXPECT_THROW(make(), Panic);

@@ -281,6 +281,37 @@ TEST_F(V7StepTest, CounterOverflowMovesTheMillisecondAheadAndReseeds) {
   }
 }
 
+// What a forked child does to the process's context: its next step leaves
+// the stored millisecond, with a fresh counter, whatever the counter was; the
+// values go on increasing.
+TEST_F(V7StepTest, AfterLeavingTheMillisecondTheNextStepStartsAFreshOne) {
+  const struct {
+    const char* name;
+    WallTime now;
+    uint64_t ms_after;
+  } cases[] = {
+      {"clock stands still", {5, 0}, 5'001},
+      {"clock behind", {3, 0}, 5'001},
+      {"clock moved on", {7, 0}, 7'000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    set_state(5'000, 17);
+    world.now = {5, 0};
+    UuidValue before = v7_step(context, kFakeSources);
+    v7_leave_millisecond(context);
+    world.now = c.now;
+    world.requests.clear();
+    UuidValue after = v7_step(context, kFakeSources);
+    EXPECT_EQ(ms_field(after), c.ms_after);
+    EXPECT_EQ(context.counter, counter_field(after));
+    EXPECT_EQ(world.requests, (std::vector<size_t>{8, 16}));  // a reseed
+    EXPECT_LT(before, after);
+    expect_unlocked();
+  }
+}
+
 TEST_F(V7StepTest, CounterAtTheTopStillLaysOutEveryBit) {
   set_state(5'000, kCounterLimit - 2);
   world.now = {5, 0};

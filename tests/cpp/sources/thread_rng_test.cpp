@@ -5,6 +5,7 @@
 #include "sources/thread_rng.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -17,6 +18,7 @@
 
 #include "lib/error.hpp"
 #include "sources/entropy/os_entropy.hpp"
+#include "support/forked_child.hpp"
 
 namespace kestrand {
 namespace {
@@ -248,6 +250,50 @@ TEST(ThreadRngPerThread, DrawAfterTheGeneratorIsGoneFails) {
     thread_rng_u64();
   }).join();
   EXPECT_EQ(outcome, "the thread's random generator is no longer accessible: the thread is exiting");
+}
+
+// --- fork() -------------------------------------------------------------------
+
+// The process's generator of the forking thread: the child drops the words
+// left in its buffer and reseeds, the parent serves them on, so the two share
+// no value (before the child's reset, they shared the rest of the buffer).
+TEST(ThreadRngFork, ChildDrawsNoneOfItsParentsBufferedWords) {
+  thread_rng_u64();  // the buffer holds 31 more draws
+  constexpr size_t kDraws = 3 * kDrawsPerRefill;
+  testing::ChildOutcome child = testing::run_in_child(kDraws * 8, [](uint8_t* out) {
+    for (size_t i = 0; i < kDraws; ++i) {
+      uint64_t value = thread_rng_u64();
+      std::memcpy(out + 8 * i, &value, 8);
+    }
+    return true;
+  });
+  ASSERT_EQ(child.failure, "");
+  std::set<uint64_t> both;
+  for (size_t i = 0; i < kDraws; ++i) {
+    uint64_t value;
+    std::memcpy(&value, child.bytes.data() + 8 * i, 8);
+    both.insert(value);
+    both.insert(thread_rng_u64());
+  }
+  EXPECT_EQ(both.size(), 2 * kDraws);
+}
+
+// A child whose fresh key cannot be read must not replay its parent's stream,
+// which goes on from the same key and block counter: it draws from a stream
+// of its own, numbered by its process id.
+TEST_F(ThreadRngTest, ChildWhoseReseedFailsDrawsFromAStreamOfItsOwn) {
+  draw(rng, 3);
+  ThreadRng child = rng;  // as fork() copies it
+  note_fork();            // what the child's fork handler does
+  child.discard_buffer();
+  seeds.failing = {seeds.requests};
+  std::vector<uint64_t> drawn = draw(child, 4 * kDrawsPerRefill);
+  EXPECT_EQ(seeds.requests, 2);
+  EXPECT_EQ(child.cipher().stream, static_cast<uint64_t>(getpid()));
+  std::vector<uint64_t> parents = keystream_draws(0, 0, 6 * kDrawsPerRefill);
+  std::set<uint64_t> both(parents.begin(), parents.end());
+  both.insert(drawn.begin(), drawn.end());
+  EXPECT_EQ(both.size(), parents.size() + drawn.size());
 }
 
 // Last: a noted fork stays noted for the rest of the process, and every
