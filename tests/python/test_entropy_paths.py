@@ -258,18 +258,20 @@ def test_parent_and_child_draw_different_values_after_fork(shim_library, vdso, t
 
 @needs_vdso
 def test_fork_while_another_thread_maps_a_state(shim_library):
-    # A thread's first request takes the states' lock and, here, maps a page
-    # that takes 300 ms. A fork in that moment must not hand the child a lock
-    # that no thread of the child will ever release: the child's first request
-    # needs it too.
+    # A thread's first request takes the states' lock and, here, maps a page,
+    # saying so through a pipe, and then takes 300 ms. A fork in that moment
+    # must not hand the child a lock that no thread of the child will ever
+    # release: the child's first request needs it too.
     result, _ = run(
         shim_library,
         """
-        import threading, time
+        import threading
 
+        inside_r, inside_w = os.pipe()
+        _set("KESTRAND_SHIM_MMAP", f"pass,times=1,notify_fd={inside_w},delay_ms=300")
         worker = threading.Thread(target=kestrand.uuid4_bulk, args=(3,))
         worker.start()
-        time.sleep(0.1)
+        os.read(inside_r, 1)  # the worker holds the lock
         pid = os.fork()
         if pid == 0:
             kestrand.uuid4()
@@ -278,6 +280,5 @@ def test_fork_while_another_thread_maps_a_state(shim_library):
         worker.join()
         report({"child_finished": finished, "status": status})
         """,
-        mmap="pass,delay_ms=300",
     )
     assert result == {"child_finished": True, "status": 0}

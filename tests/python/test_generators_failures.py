@@ -517,18 +517,19 @@ def test_uuid7_keeps_increasing_when_the_clock_steps_back(tmp_path):
 
 def test_fork_while_another_thread_holds_the_version_7_lock(run_with_shim):
     # A bulk call reseeds its counter under the version 7 lock, with the
-    # interpreter lock released; here the random source takes 300 ms for that
-    # 8-byte request. A fork in that moment must not hand the child a lock
-    # that no thread of the child will ever release.
+    # interpreter lock released; here the random source says when that 8-byte
+    # request is under way, and then takes 300 ms. A fork in that moment must
+    # not hand the child a lock that no thread of the child will ever release.
     result, _ = run_with_shim(
         """
-        import threading, time
+        import threading
 
+        inside_r, inside_w = os.pipe()
         _set("KESTRAND_SHIM_CLOCK", PARAMS["t"])
-        _set("KESTRAND_SHIM_GETRANDOM", "pass,len=8,delay_ms=300")
+        _set("KESTRAND_SHIM_GETRANDOM", f"pass,len=8,times=1,notify_fd={inside_w},delay_ms=300")
         worker = threading.Thread(target=kestrand.uuid7_bulk, args=(3,))
         worker.start()
-        time.sleep(0.1)
+        os.read(inside_r, 1)  # the worker holds the lock
         pid = os.fork()
         if pid == 0:
             kestrand.uuid7()

@@ -9,6 +9,12 @@ generator and the clock sequence ask the operating system for seeds.
 
 from __future__ import annotations
 
+import json
+import os
+import subprocess
+import sys
+import textwrap
+
 import pytest
 
 from os_shim import CAUSALITY, ENTROPY, SEQ, TOO_LONG_CASE, panic_of
@@ -151,50 +157,81 @@ def test_generator_reseeds_after_64_kib_and_a_failed_reseed_is_silent(run_with_s
     assert result["retry"] == [[32, 32]]
 
 
-def test_fork_parent_and_child_part_ways_at_their_next_refill(run_with_shim):
+@pytest.mark.parametrize("child_reseed", ["pass", "eio,len=32"], ids=["child reseeds", "child reseed fails"])
+def test_fork_child_draws_none_of_its_parents_nodes(run_with_shim, child_reseed):
     result, _ = run_with_shim(
         """
         import threading
 
-        kestrand.uuid_v1mc()  # one draw: 31 remain in the buffer
+        # Seeds the generator with a key the test knows (and the clock
+        # sequence); 31 draws remain in the buffer.
+        attempt("uuid_v1mc", getrandom="pass,fill=seq")
         read_end, write_end = os.pipe()
         pid = os.fork()
-        nodes = [kestrand.uuid_v1mc().node for _ in range(40)]
         if pid == 0:
-            os.write(write_end, json.dumps(nodes).encode())
+            _shim.kestrand_shim_reset_log()
+            _set("KESTRAND_SHIM_GETRANDOM", PARAMS["child_reseed"])
+            nodes = [kestrand.uuid_v1mc().node for _ in range(40)]
+            os.write(write_end, json.dumps({"nodes": nodes, "pid": os.getpid(), "requests": _requests()}).encode())
             os._exit(0)
+        _shim.kestrand_shim_reset_log()
+        nodes = [kestrand.uuid_v1mc().node for _ in range(40)]
+        parent_requests = _requests()
         os.close(write_end)
         data, finished, status = collect_child(pid, read_end)
         child = json.loads(data) if (finished, status) == (True, 0) else None
 
-        # A generator created after a fork reseeds at its first refill.
+        # A generator created after a fork seeds once, as in a process that never forked.
         _shim.kestrand_shim_reset_log()
         thread = threading.Thread(target=kestrand.uuid_v1mc)
         thread.start()
         thread.join()
-        report({"parent": nodes, "child": child, "new_thread": _requests()})
-        """
+        report({"parent": nodes, "parent_requests": parent_requests, "child": child,
+                "new_thread": _requests()})
+        """,
+        child_reseed=child_reseed,
     )
-    parent, child = result["parent"], result["child"]
+    # The parent serves its buffer on, then its key's next refill, asking for nothing.
+    words = chacha_words(SEQ[:32], 0, 2 * 41)
+    assert result["parent"] == [v1mc_node(words[2 * i], words[2 * i + 1]) for i in range(1, 41)]
+    assert result["parent_requests"] == []
+    child = result["child"]
     assert child is not None, "the child failed or did not finish"
-    assert parent[:31] == child[:31]
-    assert all(p != c for p, c in zip(parent[31:], child[31:]))
-    assert result["new_thread"] == [[32, 32], [32, 32]]
+    assert set(child["nodes"]).isdisjoint(result["parent"])
+    if child_reseed == "pass":
+        # A fresh key at its first draw, and its own clock sequence.
+        assert child["requests"] == [[32, 32], [2, 2]]
+    else:
+        # No fresh key: the child goes on from the parent's key and block in a
+        # stream of its own, numbered by its process id.
+        assert child["requests"] == [[32, -1], [2, 2]]
+        words = chacha_words(SEQ[:32], 4, 2 * 40, stream=child["pid"])
+        assert child["nodes"] == [v1mc_node(words[2 * i], words[2 * i + 1]) for i in range(40)]
+    assert result["new_thread"] == [[32, 32]]
 
 
-def test_failed_fork_handler_registration_is_final(run_with_shim):
-    # Without the handler a forked child would serve its parent's values, so
-    # no generator may be made; and the registration is not tried again.
-    result, _ = run_with_shim(
+def test_module_refuses_to_load_without_its_fork_handlers(shim_library):
+    # Without them a child could deadlock on a lock copied held, or serve its
+    # parent's values; the registration, at load time, is not tried again.
+    program = textwrap.dedent(
         """
-        os.environ["KESTRAND_SHIM_ATFORK"] = "fail:12"
-        first = attempt("uuid_v1mc")
-        del os.environ["KESTRAND_SHIM_ATFORK"]
-        report([first, attempt("uuid_v1mc"), attempt("uuid1", 1)])
+        import json
+        outcomes = []
+        for _ in range(2):
+            try:
+                import kestrand
+                outcomes.append("loaded")
+            except BaseException as error:
+                outcomes.append([type(error).__qualname__, *error.args])
+        print(json.dumps(outcomes))
         """
     )
-    first, second, v1 = result
-    message = "could not register the fork handler of thread_rng: pthread_atfork returned 12"
-    assert panic_of(first) == message
-    assert panic_of(second) == message
-    assert v1["value"][12] == "1"  # uuid1 needs no generator
+    env = {k: v for k, v in os.environ.items() if not k.startswith(("KESTRAND_SHIM_", "FAKETIME"))}
+    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
+    env["LD_PRELOAD"] = " ".join(filter(None, [os.environ.get("LD_PRELOAD", ""), str(shim_library)]))
+    env["KESTRAND_SHIM_ATFORK"] = "fail:12"
+    proc = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True, env=env, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    message = "could not register the fork handlers: pthread_atfork returned 12"
+    assert json.loads(proc.stdout) == [["PanicException", message]] * 2
+    assert message in proc.stderr

@@ -59,9 +59,9 @@ def v7_fields(simple: str) -> tuple[int, int]:
     return ms, counter
 
 
-def chacha_words(key: bytes, block: int, count: int, rounds: int = 12) -> list[int]:
-    """`count` words of the ChaCha keystream from block `block` on, stream 0:
-    the generator behind uuid_v1mc's nodes, for predicting them."""
+def chacha_words(key: bytes, block: int, count: int, rounds: int = 12, stream: int = 0) -> list[int]:
+    """`count` words of the ChaCha keystream from block `block` on, in stream
+    `stream`: the generator behind uuid_v1mc's nodes, for predicting them."""
     mask = 0xFFFFFFFF
 
     def rotl(x, n):
@@ -78,7 +78,7 @@ def chacha_words(key: bytes, block: int, count: int, rounds: int = 12) -> list[i
     while len(words) < count:
         counter = block & ((1 << 64) - 1)
         initial = [0x61707865, 0x3320646E, 0x79622D32, 0x6B206574, *key_words,
-                   counter & mask, counter >> 32, 0, 0]
+                   counter & mask, counter >> 32, stream & mask, stream >> 32]
         s = list(initial)
         for _ in range(rounds // 2):
             quarter(s, 0, 4, 8, 12); quarter(s, 1, 5, 9, 13)  # noqa: E702

@@ -37,7 +37,8 @@
  *     anonymous mappings of type MAP_DROPPABLE, which nothing else here asks for)
  *     pass          the real mmap()
  *     fail[:E]      MAP_FAILED with errno E (ENOMEM)
- *     Options: skip=N, times=N, delay_ms=N as for getrandom.
+ *     Options: skip=N, times=N, delay_ms=N, notify_fd=N as for getrandom (the
+ *     byte is written before the delay).
  *     kestrand_shim_state_mmaps() returns how many such mappings were made.
  *
  *   KESTRAND_SHIM_ATFORK = fail[:E]
@@ -427,6 +428,10 @@ void* mmap(void* address, size_t length, int prot, int flags, int fd, off_t offs
     }
     struct setting setting;
     int applies = current_setting("KESTRAND_SHIM_MMAP", &mmap_tracker, &setting);
+    if (applies && setting.notify_fd >= 0) {
+        while (write(setting.notify_fd, "!", 1) == -1 && errno == EINTR) {
+        }
+    }
     if (applies && setting.delay_ms > 0) {
         pause_ms(setting.delay_ms);
     }
