@@ -43,6 +43,9 @@ def peer_bulk(make):
 cases = {
     "uuid4()": ("f()", kestrand.uuid4, uuid_utils and uuid_utils.uuid4, 1),
     "uuid7()": ("f()", kestrand.uuid7, uuid_utils and uuid_utils.uuid7, 1),
+    "uuid1()": ("f()", kestrand.uuid1, uuid_utils and uuid_utils.uuid1, 1),
+    # uuid-utils has no random-node version 1; its uuid1() is the yardstick.
+    "uuid_v1mc()": ("f()", kestrand.uuid_v1mc, uuid_utils and uuid_utils.uuid1, 1),
     "hash(u)": ("hash(u)", kestrand.uuid4(), uuid_utils and uuid_utils.uuid4(), 1),
     "str(u)": ("str(u)", kestrand.uuid4(), uuid_utils and uuid_utils.uuid4(), 1),
     "uuid4_bulk(100 000)": ("f(100_000)", kestrand.uuid4_bulk,
