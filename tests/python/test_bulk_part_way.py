@@ -153,3 +153,40 @@ def test_item_that_cannot_be_made_fails_the_whole_call(name, raised):
     # Ten failed calls, each after some ten thousand items: none is kept.
     assert abs(result["blocks"]) < 1000
     assert result["again"] == 5000
+
+
+HANDLER_CHILD = textwrap.dedent(
+    """
+    import gc, signal
+    import kestrand
+
+    runs = 0
+
+    def look_at_every_list(signum, frame):
+        # What a profiler or a debugging handler might do: reach every list.
+        global runs
+        runs += 1
+        for seen in gc.get_objects():
+            if type(seen) is list:
+                [*seen]
+
+    signal.signal(signal.SIGALRM, look_at_every_list)
+    signal.setitimer(signal.ITIMER_REAL, 0.001, 0.001)
+    items = kestrand.uuid4_bulk(3_000_000)
+    signal.setitimer(signal.ITIMER_REAL, 0)
+    print(runs, len(items), sum(item is None for item in items))
+    """
+)
+
+
+def test_signal_handlers_between_chunks_see_no_empty_slot():
+    # Handlers run between chunks, while the list still has empty slots; a
+    # handler that reached the list then would read a null item. The timer
+    # fires every millisecond, and three million items take far longer.
+    proc = subprocess.run(
+        [sys.executable, "-c", HANDLER_CHILD], capture_output=True, text=True, env=child_env(), timeout=300
+    )
+    assert proc.returncode == 0, proc.stderr
+    runs, length, nones = map(int, proc.stdout.split())
+    assert runs >= 1
+    assert (length, nones) == (3_000_000, 0)
