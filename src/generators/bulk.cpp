@@ -111,11 +111,24 @@ Result<OwnedRef> make_list(uint64_t count) {
     slots = on_heap.get();
   }
   std::optional<Make> make;  // taken without the lock: a thread's first may wait for the pool
-  for (uint64_t done = 0; done < count;) {
-    if (done != 0 && PyErr_CheckSignals() != 0) {
+  uint64_t filled = 0;
+  // Should the call fail part way, the list goes with only its filled slots,
+  // so freeing it does not walk the empty rest (a Ctrl-C early in a call for
+  // many millions). Declared after the list: it runs before the list is freed.
+  struct CutOnFailure {
+    PyObject* list;
+    const uint64_t& filled;
+    ~CutOnFailure() {
+      if (list != nullptr) {
+        Py_SET_SIZE(reinterpret_cast<PyVarObject*>(list), static_cast<Py_ssize_t>(filled));
+      }
+    }
+  } cut{list.get(), filled};
+  while (filled < count) {
+    if (filled != 0 && PyErr_CheckSignals() != 0) {
       return fetch_error();
     }
-    const uint64_t len = std::min(count - done, chunk);
+    const uint64_t len = std::min(count - filled, chunk);
     without_interpreter_lock([&] {
       if (!make) {
         make.emplace();
@@ -129,10 +142,10 @@ Result<OwnedRef> make_list(uint64_t count) {
       if (!item) {
         return fetch_error();
       }
-      items[done + i] = item.release();
+      items[filled++] = item.release();
     }
-    done += len;
   }
+  cut.list = nullptr;
   PyObject_GC_Track(list.get());
   return list;
 }
