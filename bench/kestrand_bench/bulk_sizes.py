@@ -64,11 +64,11 @@ def per_item_ns(make: Callable[[int], Any], n: int) -> float:
 
 
 def cost_by_size(settings: Settings, name: str = "uuid4_bulk") -> dict[int, dict[str, float | None]]:
-    """ns per item at each count, best of interleaved rounds (fewer at ten million)."""
+    """ns per item at each count, best of interleaved rounds (fewer from a million up)."""
     contenders = makers(name)
     result: dict[int, dict[str, float | None]] = {}
     for n in SIZES:
-        rounds = settings.rounds if n < 1_000_000 else max(1, settings.rounds // 3)
+        rounds = settings.rounds if n < 1_000_000 else max(2, settings.rounds // 2)
         best: dict[str, float | None] = {who: None for who in contenders}
         for _ in range(rounds):
             for who, make in contenders.items():
