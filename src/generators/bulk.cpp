@@ -9,12 +9,14 @@
 //
 // Threads: without the interpreter lock, a call touches its own buffer, its
 // thread's entropy state (held for the whole call, lock or no lock: it is
-// this thread's alone) and the version 7 state under that state's lock; any
-// number of calls run at once. Python objects only while the lock is held.
+// this thread's alone; a signal handler run between chunks that asks for
+// random bytes on this thread is served by the system call meanwhile) and the
+// version 7 state under that state's lock; any number of calls run at once.
+// Python objects only while the lock is held.
 // The list is kept out of the garbage collector's sight until it is full, so
 // a signal handler run between chunks cannot reach its empty slots.
-#include <cstring>
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string_view>
