@@ -161,6 +161,7 @@ HANDLER_CHILD = textwrap.dedent(
     import kestrand
 
     runs = 0
+    made = []
 
     def look_at_every_list(signum, frame):
         # What a profiler or a debugging handler might do: reach every list.
@@ -169,17 +170,22 @@ HANDLER_CHILD = textwrap.dedent(
         for seen in gc.get_objects():
             if type(seen) is list:
                 [*seen]
+        # And make values on the thread whose call holds its random state.
+        made.append(kestrand.uuid4())
+        made.extend(kestrand.uuid4_bulk(3))
 
     signal.signal(signal.SIGALRM, look_at_every_list)
     signal.setitimer(signal.ITIMER_REAL, 0.001, 0.001)
     items = kestrand.uuid4_bulk(3_000_000)
     signal.setitimer(signal.ITIMER_REAL, 0)
-    print(runs, len(items), sum(item is None for item in items))
+    every = {item.int for item in items} | {item.int for item in made}
+    print(runs, len(items), sum(item is None for item in items),
+          len(every) == len(items) + len(made), all(item.version == 4 for item in made))
     """
 )
 
 
-def test_signal_handlers_between_chunks_see_no_empty_slot():
+def test_signal_handlers_between_chunks_see_no_empty_slot_and_make_values():
     # Handlers run between chunks, while the list still has empty slots; a
     # handler that reached the list then would read a null item. The timer
     # fires every millisecond, and three million items take far longer.
@@ -187,6 +193,8 @@ def test_signal_handlers_between_chunks_see_no_empty_slot():
         [sys.executable, "-c", HANDLER_CHILD], capture_output=True, text=True, env=child_env(), timeout=300
     )
     assert proc.returncode == 0, proc.stderr
-    runs, length, nones = map(int, proc.stdout.split())
-    assert runs >= 1
-    assert (length, nones) == (3_000_000, 0)
+    runs, length, nones, distinct, version_4 = proc.stdout.split()
+    assert int(runs) >= 1
+    assert (int(length), int(nones)) == (3_000_000, 0)
+    # The handler's own values are good ones, none repeated in the list.
+    assert (distinct, version_4) == ("True", "True")
