@@ -42,8 +42,8 @@ constexpr uint64_t kMaxStrings = 0x555555555555555;
 // Values made with the lock released between two looks at the signals: enough
 // that releasing and taking back the lock is lost in the work (about 200 us
 // of it), few enough that the buffer (64 or 128 kB) stays in the level 2
-// cache until the items are made from it. Of 256, 1024 and 4096, 4096 gave
-// the most to two threads calling at once (docs/performance.md).
+// cache until the items are made from it. Chosen among 256, 1024 and 4096 by
+// measurement (docs/performance.md).
 constexpr uint64_t kChunk = 4096;
 // Counts up to this many use a buffer on the stack, sparing a short call the
 // allocation.
