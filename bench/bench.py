@@ -19,6 +19,8 @@ installed) to time the COPY into that server as well.
     python3 bench/bench.py --quick    # a few seconds, rougher numbers
     python3 bench/bench.py --plot FILE.png   # and a picture (needs matplotlib)
     python3 bench/bench.py --json FILE.json  # and every time unrounded, to compare runs
+    python3 bench/bench.py --bulk-sizes [--plot FILE.png] [--json FILE.json]
+                                             # only the bulk calls from 1 to 10 million items
 """
 
 from __future__ import annotations
@@ -36,6 +38,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from kestrand_bench.contenders import KESTRAND_IMPORT_ERROR, kestrand, uuid6, uuid_utils  # noqa: E402
+from kestrand_bench.bulk_sizes import bulk_sizes_report, write_figures  # noqa: E402
 from kestrand_bench.database import database_report  # noqa: E402
 from kestrand_bench.floors import (  # noqa: E402
     GetrandomProbe,
@@ -48,7 +51,7 @@ from kestrand_bench.floors import (  # noqa: E402
 )
 from kestrand_bench.generators import bulk_cases, digest_report, generator_cases  # noqa: E402
 from kestrand_bench.harness import Settings, use_thread_cpu_time  # noqa: E402
-from kestrand_bench.plot import plot_ratios  # noqa: E402
+from kestrand_bench.plot import plot_bulk_sizes, plot_ratios  # noqa: E402
 from kestrand_bench.report import Table  # noqa: E402
 from kestrand_bench.threads import thread_report  # noqa: E402
 from kestrand_bench.uuid_class import class_cases, memory_report  # noqa: E402
@@ -69,6 +72,12 @@ def main() -> None:
         help="time each operation by the thread's CPU time rather than the wall clock"
         " (for a machine busy with other work; the thread scaling report stays wall time)",
     )
+    parser.add_argument(
+        "--bulk-sizes",
+        action="store_true",
+        help="only uuid4_bulk from 1 to 10 million items (cost per item, peak memory, Ctrl-C);"
+        " --plot then draws the cost per item against n, --json writes its figures",
+    )
     args = parser.parse_args()
     if args.plot and importlib.util.find_spec("matplotlib") is None:
         sys.exit("--plot needs matplotlib: python3 -m pip install matplotlib")
@@ -87,6 +96,15 @@ def main() -> None:
     print("Times are per operation (bulk: per item), empty-loop cost subtracted"
           + (", in the thread's CPU time." if args.cpu_time else "."))
     print("Ratio columns are other/kestrand (x/k): above 1 means kestrand is faster.")
+
+    if args.bulk_sizes:
+        text, figures = bulk_sizes_report(settings)
+        print(text)
+        if args.plot:
+            plot_bulk_sizes({int(n): row for n, row in figures["cost_ns"].items()}, args.plot)
+        if args.json:
+            write_figures(args.json, figures)
+        return
 
     table = Table("Per-operation time")
     class_cases(settings, table)

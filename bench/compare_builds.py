@@ -48,6 +48,8 @@ cases = {
     "uuid_v1mc()": ("f()", kestrand.uuid_v1mc, uuid_utils and uuid_utils.uuid1, 1),
     "hash(u)": ("hash(u)", kestrand.uuid4(), uuid_utils and uuid_utils.uuid4(), 1),
     "str(u)": ("str(u)", kestrand.uuid4(), uuid_utils and uuid_utils.uuid4(), 1),
+    "uuid4_bulk(1)": ("f(1)", kestrand.uuid4_bulk, uuid_utils and peer_bulk(uuid_utils.uuid4), 1),
+    "uuid4_bulk(100)": ("f(100)", kestrand.uuid4_bulk, uuid_utils and peer_bulk(uuid_utils.uuid4), 100),
     "uuid4_bulk(100 000)": ("f(100_000)", kestrand.uuid4_bulk,
                             uuid_utils and peer_bulk(uuid_utils.uuid4), 100_000),
     "uuid7_bulk(100 000)": ("f(100_000)", kestrand.uuid7_bulk,

@@ -18,7 +18,7 @@ KESTRAND_TREE_BIND="$ROOT" bash tests/debian/tree.sh run sid-amd64 bash -c '
     venv="build/sid-amd64/bench-$ver"
     pip=(-m pip install -q --disable-pip-version-check)
     [ -x "$venv/bin/python" ] || "python$ver" -m venv "$venv"
-    "$venv/bin/python" "${pip[@]}" uuid-utils uuid6 >&2
+    "$venv/bin/python" "${pip[@]}" -r bench/requirements.txt >&2
     "$venv/bin/python" "${pip[@]}" --force-reinstall --no-deps . -Cbuild-dir="$venv/build/{wheel_tag}" >&2
     exec "$venv/bin/python" bench/bench.py "$@"
 ' in-tree "$ROOT" "$ver" "$@"

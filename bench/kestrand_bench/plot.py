@@ -77,3 +77,30 @@ def plot_ratios(table: Table, path: str) -> None:
     fig.savefig(path, dpi=110)
     print(f"\nplot written to {path}")
 
+
+
+def plot_bulk_sizes(costs: dict[int, dict[str, float | None]], path: str) -> None:
+    """ns per item against the count, both on log scales, one line per contender."""
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    labels = {"kestrand": "kestrand uuid4_bulk(n)", "uuid_utils": "[uuid_utils.uuid4() for ...]",
+              "stdlib": "[uuid.uuid4() for ...]"}
+    fig, ax = plt.subplots(figsize=(8, 4.8))
+    for who, label in labels.items():
+        points = [(n, row[who]) for n, row in sorted(costs.items()) if row.get(who)]
+        if points:
+            ax.plot(*zip(*points), marker="o", label=label)
+    ax.set_xscale("log")
+    ax.set_yscale("log")
+    ax.set_xlabel("n, items in one list (kept alive)")
+    ax.set_ylabel("ns per item")
+    ax.set_title(f"Cost per item against the size of the list, Python {platform.python_version()}")
+    ax.grid(which="both", alpha=0.3)
+    ax.legend(fontsize=8)
+    fig.text(0.01, 0.005, machine_caption(), fontsize=7, va="bottom")
+    fig.tight_layout(rect=(0, 0.06, 1, 1))
+    fig.savefig(path, dpi=110)
+    print(f"\nplot written to {path}")

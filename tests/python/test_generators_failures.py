@@ -22,6 +22,7 @@ from os_shim import (
     CAUSALITY,
     ENTROPY,
     FUTURE_MS,
+    PANIC,
     SEQ,
     TOO_LONG_CASE,
     UNDER_ASAN,
@@ -360,27 +361,50 @@ def test_bulk_failure_stops_generation_and_returns_no_list(run_with_shim, name):
 @pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc to read the RSS")
 @pytest.mark.skipif(UNDER_ASAN, reason="AddressSanitizer keeps freed memory in quarantine")
 @pytest.mark.parametrize("name", BULK)
-def test_bulk_failure_frees_its_buffer(run_with_shim, name):
-    # Each failing call has filled a 1.6 MB (objects) or 3.2 MB (strings)
-    # buffer before the random source fails; a buffer kept on the failure
-    # path would show as resident memory growing call after call.
+def test_bulk_failure_part_way_keeps_nothing(run_with_shim, name):
+    # A call is made chunk by chunk, each chunk's items built before the next
+    # chunk's values are drawn, so a failure part way has tens of thousands of
+    # items in the list to release. The request that fails is the first of a
+    # chunk (4096 and 65536 start one for any chunk size that divides them)
+    # or one inside a chunk (90000). A list or its items kept on the failure
+    # path would show as traced memory and resident memory growing.
     result, _ = run_with_shim(
         """
+        import tracemalloc
+
         def resident_bytes():
             with open("/proc/self/statm") as f:
                 return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
-        name = PARAMS["name"]
-        attempt(name, 100_000, getrandom="eio,skip=90000")
-        before = resident_bytes()
-        outcomes = [attempt(name, 100_000, getrandom="eio,skip=90000") for _ in range(10)]
-        report({"growth": resident_bytes() - before,
-                "messages": sorted({str(o.get("args")) for o in outcomes})})
+        def fail(skip):
+            outcome = attempt(PARAMS["name"], 100_000, getrandom=f"eio,skip={skip}")
+            return [outcome.get("raised"), outcome.get("args"), outcome["requests"][-1]]
+
+        outcomes, growth = [], {}
+        for skip in PARAMS["skips"]:
+            outcomes += [fail(skip) for _ in range(2)]
+            before = resident_bytes()
+            outcomes += [fail(skip) for _ in range(8)]
+            growth[skip] = resident_bytes() - before
+        tracemalloc.start()
+        outcomes.append(fail(90_000))
+        traced = tracemalloc.get_traced_memory()[0]
+        outcomes += [fail(90_000) for _ in range(4)]
+        traced = tracemalloc.get_traced_memory()[0] - traced
+        tracemalloc.stop()
+        report({"outcomes": outcomes, "growth": growth, "traced": traced,
+                "again": attempt(PARAMS["name"], 5000)["value"]})
         """,
         name=name,
+        skips=[4096, 65536, 90_000],
     )
-    assert result["messages"] == [str([ENTROPY + "OS Error: 5"])]
-    assert result["growth"] < 4_000_000
+    expected = [[PANIC, [ENTROPY + "OS Error: 5"], ["calls", skip + 1]] for skip in (4096, 65536, 90_000)
+                for _ in range(10)] + [[PANIC, [ENTROPY + "OS Error: 5"], ["calls", 90_001]]] * 5
+    assert result["outcomes"] == expected
+    # One list left behind holds 90 000 slots (720 kB), and its items far more.
+    assert all(growth < 2_000_000 for growth in result["growth"].values()), result["growth"]
+    assert result["traced"] < 100_000
+    assert_valid(result["again"], name[4], 5000)
 
 
 @pytest.mark.parametrize("name", BULK)
