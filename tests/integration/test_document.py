@@ -3,14 +3,16 @@
 import recipes
 
 # Recipes that build on an earlier block of the document.
-NEEDS = {"psycopg-copy": ("psycopg",), "fastapi": ("pydantic",)}
+NEEDS = {"psycopg-copy": ("psycopg",), "fastapi": ("pydantic",), "duckdb": ("convert",),
+         "polars-pandas": ("arrow",)}
 
 
 def test_every_python_block_is_a_named_recipe():
     marked = recipes.marked_blocks()
     assert len(recipes.python_blocks()) == len(marked)
     assert {"psycopg", "psycopg-copy", "asyncpg", "sqlalchemy", "sqlite3", "pydantic", "fastapi",
-            "json", "orjson", "msgspec", "convert"} <= set(marked)
+            "json", "orjson", "msgspec", "convert", "arrow", "duckdb",
+            "polars-pandas"} <= set(marked)
 
 
 def test_every_recipe_runs_as_written():
