@@ -19,6 +19,8 @@ installed) to time the COPY into that server as well.
     python3 bench/bench.py --quick    # a few seconds, rougher numbers
     python3 bench/bench.py --plot FILE.png   # and a picture (needs matplotlib)
     python3 bench/bench.py --json FILE.json  # and every time unrounded, to compare runs
+    python3 bench/bench.py --integrations    # only the recipes of docs/integrations.md
+                                             # (1,000,000 keys a column; --quick: 100,000)
 """
 
 from __future__ import annotations
@@ -48,6 +50,7 @@ from kestrand_bench.floors import (  # noqa: E402
 )
 from kestrand_bench.generators import bulk_cases, digest_report, generator_cases  # noqa: E402
 from kestrand_bench.harness import Settings, use_thread_cpu_time  # noqa: E402
+from kestrand_bench.integrations import integration_cases  # noqa: E402
 from kestrand_bench.plot import plot_ratios  # noqa: E402
 from kestrand_bench.report import Table  # noqa: E402
 from kestrand_bench.threads import thread_report  # noqa: E402
@@ -69,6 +72,11 @@ def main() -> None:
         help="time each operation by the thread's CPU time rather than the wall clock"
         " (for a machine busy with other work; the thread scaling report stays wall time)",
     )
+    parser.add_argument(
+        "--integrations",
+        action="store_true",
+        help="time only the recipes of docs/integrations.md, with the tools that are installed",
+    )
     args = parser.parse_args()
     if args.plot and importlib.util.find_spec("matplotlib") is None:
         sys.exit("--plot needs matplotlib: python3 -m pip install matplotlib")
@@ -87,6 +95,13 @@ def main() -> None:
     print("Times are per operation (bulk: per item), empty-loop cost subtracted"
           + (", in the thread's CPU time." if args.cpu_time else "."))
     print("Ratio columns are other/kestrand (x/k): above 1 means kestrand is faster.")
+
+    if args.integrations:
+        table = integration_cases(settings, 100_000 if args.quick else 1_000_000)
+        print(table.render())
+        if args.json:
+            write_json(args.json, table, {}, settings)
+        return
 
     table = Table("Per-operation time")
     class_cases(settings, table)
