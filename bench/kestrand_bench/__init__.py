@@ -7,6 +7,7 @@ generators  cases for the single, bulk and name-based generators
 floors      the getrandom floors, timed in C by floor_probe.c (compiled on demand)
 threads     two threads against one
 database    binary COPY data end to end, and conversions to and from uuid.UUID
+integrations the recipes of docs/integrations.md (--integrations)
 report      times, ratios and the per-operation table
 plot        the picture (--plot)
 """
