@@ -21,6 +21,8 @@ installed) to time the COPY into that server as well.
     python3 bench/bench.py --json FILE.json  # and every time unrounded, to compare runs
     python3 bench/bench.py --bulk-sizes [--plot FILE.png] [--json FILE.json]
                                              # only the bulk calls from 1 to 10 million items
+    python3 bench/bench.py --integrations    # only the recipes of docs/integrations.md
+                                             # (1,000,000 keys a column; --quick: 100,000)
 """
 
 from __future__ import annotations
@@ -51,6 +53,7 @@ from kestrand_bench.floors import (  # noqa: E402
 )
 from kestrand_bench.generators import bulk_cases, digest_report, generator_cases  # noqa: E402
 from kestrand_bench.harness import Settings, use_thread_cpu_time  # noqa: E402
+from kestrand_bench.integrations import integration_cases  # noqa: E402
 from kestrand_bench.plot import plot_bulk_sizes, plot_ratios  # noqa: E402
 from kestrand_bench.report import Table  # noqa: E402
 from kestrand_bench.threads import thread_report  # noqa: E402
@@ -78,6 +81,11 @@ def main() -> None:
         help="only uuid4_bulk from 1 to 10 million items (cost per item, peak memory, Ctrl-C);"
         " --plot then draws the cost per item against n, --json writes its figures",
     )
+    parser.add_argument(
+        "--integrations",
+        action="store_true",
+        help="time only the recipes of docs/integrations.md, with the tools that are installed",
+    )
     args = parser.parse_args()
     if args.plot and importlib.util.find_spec("matplotlib") is None:
         sys.exit("--plot needs matplotlib: python3 -m pip install matplotlib")
@@ -104,6 +112,12 @@ def main() -> None:
             plot_bulk_sizes({int(n): row for n, row in figures["cost_ns"].items()}, args.plot)
         if args.json:
             write_figures(args.json, figures)
+        return
+    if args.integrations:
+        table = integration_cases(settings, 100_000 if args.quick else 1_000_000)
+        print(table.render())
+        if args.json:
+            write_json(args.json, table, {}, settings)
         return
 
     table = Table("Per-operation time")

@@ -19,6 +19,9 @@ KESTRAND_TREE_BIND="$ROOT" bash tests/debian/tree.sh run sid-amd64 bash -c '
     pip=(-m pip install -q --disable-pip-version-check)
     [ -x "$venv/bin/python" ] || "python$ver" -m venv "$venv"
     "$venv/bin/python" "${pip[@]}" -r bench/requirements.txt >&2
+    case " $* " in  # the recipes need their tools
+        *" --integrations "*) "$venv/bin/python" "${pip[@]}" -r tests/integration/requirements.txt >&2 ;;
+    esac
     "$venv/bin/python" "${pip[@]}" --force-reinstall --no-deps . -Cbuild-dir="$venv/build/{wheel_tag}" >&2
     exec "$venv/bin/python" bench/bench.py "$@"
 ' in-tree "$ROOT" "$ver" "$@"

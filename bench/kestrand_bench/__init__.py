@@ -8,6 +8,7 @@ bulk_sizes  the bulk calls from 1 to 10 million items: cost per item, peak memor
 floors      the getrandom floors, timed in C by floor_probe.c (compiled on demand)
 threads     two threads against one
 database    binary COPY data end to end, and conversions to and from uuid.UUID
+integrations the recipes of docs/integrations.md (--integrations)
 report      times, ratios and the per-operation table
 plot        the pictures (--plot)
 """

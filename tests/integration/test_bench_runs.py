@@ -63,3 +63,17 @@ def test_the_report_prints_the_table_and_the_floors(quick_run):
         # The probe is compiled on demand; the C library's call and the bare
         # system call are there on every kernel, the vDSO's only on some.
         assert record["floors_ns"]["libc"] > 0 and record["floors_ns"]["syscall"] > 0
+
+
+def test_the_recipes_of_the_integrations_page_are_timed(tmp_path):
+    record_path = tmp_path / "integrations.json"
+    done = subprocess.run([sys.executable, str(BENCH), "--integrations", "--quick", "--json", str(record_path)],
+                          capture_output=True, text=True, timeout=900)
+    assert done.returncode == 0, done.stderr[-3000:]
+    times = json.loads(record_path.read_text())["times_ns"]
+    # The tools are installed beside this suite, so every recipe is timed.
+    untimed = [label for label, row in times.items() if not (row.get("kestrand") or 0) > 0]
+    assert untimed == []
+    assert any(label.startswith("to_std(u)") and row["stdlib"] > 0 for label, row in times.items())
+    assert any(label.startswith("Django read") for label in times)
+    assert sum(label.startswith(("DuckDB", "Parquet", "Polars", "pandas")) for label in times) == 5
