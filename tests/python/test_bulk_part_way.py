@@ -173,9 +173,12 @@ HANDLER_CHILD = textwrap.dedent(
         # And make values on the thread whose call holds its random state.
         made.append(kestrand.uuid4())
         made.extend(kestrand.uuid4_bulk(3))
+        # The next alarm only once this one is handled: a handler slower than
+        # the period would otherwise run again inside itself, without end.
+        signal.setitimer(signal.ITIMER_REAL, 0.001)
 
     signal.signal(signal.SIGALRM, look_at_every_list)
-    signal.setitimer(signal.ITIMER_REAL, 0.001, 0.001)
+    signal.setitimer(signal.ITIMER_REAL, 0.001)
     items = kestrand.uuid4_bulk(3_000_000)
     signal.setitimer(signal.ITIMER_REAL, 0)
     every = {item.int for item in items} | {item.int for item in made}
@@ -188,7 +191,8 @@ HANDLER_CHILD = textwrap.dedent(
 def test_signal_handlers_between_chunks_see_no_empty_slot_and_make_values():
     # Handlers run between chunks, while the list still has empty slots; a
     # handler that reached the list then would read a null item. The timer
-    # fires every millisecond, and three million items take far longer.
+    # fires a millisecond after each handler ends, and three million items
+    # take far longer.
     proc = subprocess.run(
         [sys.executable, "-c", HANDLER_CHILD], capture_output=True, text=True, env=child_env(), timeout=300
     )
