@@ -29,7 +29,12 @@ cd "$scratch"
 # -P and a working directory outside the checkout keep the sources off sys.path.
 env -u PYTHONPATH "$venv/bin/python" -P -c \
     'import kestrand, sys; assert kestrand.__file__.startswith(sys.prefix), kestrand.__file__; print(kestrand.__file__)'
+# Left to the native runs: every allocation failure of every entry point
+# takes hours under qemu-user, and emulation's memory map makes resident
+# sizes grow where a native process's stay flat.
 env -u PYTHONPATH "$venv/bin/python" -P -m pytest -q -p no:cacheprovider -rs \
+    --deselect "$ROOT/tests/python/test_allocation_failures.py" \
+    -k "not test_bulk_failure_part_way_keeps_nothing" \
     --junitxml="$dir/pytest-$ver.xml" "$ROOT/tests/python"
 env -u PYTHONPATH "$venv/bin/python" -P -m mypy --strict --no-incremental -c \
     'import kestrand; from typing import assert_type; assert_type(kestrand.uuid7(), kestrand.UUID)'
